@@ -1,0 +1,41 @@
+// The application's message boxes and its error box. Both are single replaceable operations so
+// that tests can answer them without a real modal box.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+enum class TMessageKind { Information, Confirmation };
+
+// Result codes of the message boxes: "OK" gives IDOK; "&Oui" IDYES; "&Non" IDNO.
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Shows a modal message box centred on the screen and returns the code of the button pressed:
+// information ("Informations", "OK") or confirmation ("Confirmer", "&Oui" by default, "&Non").
+int AfficherMessage(const QString& texte, TMessageKind kind);
+
+// Shows the error box: the application's title as caption, the stop icon, one "OK" button.
+void AfficherErreur(const QString& texte);
+
+using TMessageBoxHandler =
+    std::function<int(const QString& texte, const QString& caption, TMessageKind kind)>;
+using TErrorBoxHandler = std::function<void(const QString& texte, const QString& caption)>;
+
+// Replace the boxes (an empty handler restores the real ones); each returns the previous one.
+TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
+TErrorBoxHandler SetErrorBoxHandler(TErrorBoxHandler handler);
+
+// The caption of the information and confirmation boxes.
+QString MessageCaption(TMessageKind kind);
+
+// The application's title: the executable's file name without its folder, cut at its first
+// ".", every character after the first in lower case.
+QString TitreApplication(const QString& executablePath);
+QString TitreApplication();
+
+// The text the error box shows for a message: a "." is appended when the last character's code
+// is above that of ".".
+QString TexteErreur(const QString& message);

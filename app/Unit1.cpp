@@ -1,0 +1,226 @@
+#include "Unit1.h"
+
+#include "Application.h"
+#include "Controls.h"
+#include "DBGrid.h"
+#include "MotDePasse.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString PasDeBanque = QStringLiteral("Vous devez sélectionner une banque");
+
+// The layout was drawn for Calibri at a 12-pixel character height; on Linux fontconfig gives
+// the metric-compatible Carlito for it.
+QFont WindowFont() {
+    QFont f(QStringLiteral("Calibri"));
+    f.setPixelSize(12);
+    return f;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->move(left, top);
+    return label;
+}
+
+TClickLabel* MakeBankLabel(QWidget* parent, const char* name) {
+    auto* label = new TClickLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->move(16, 40);
+    QFont f = label->font();
+    f.setUnderline(true);
+    label->setFont(f);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, Qt::blue);
+    label->setPalette(pal);
+    label->setCursor(Qt::PointingHandCursor);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    return label;
+}
+
+QLineEdit* MakeBranchEdit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setGeometry(16, 80, 121, 22);
+    edit->setMaxLength(5);
+    return edit;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, int left) {
+    auto* group = new QGroupBox(parent);
+    group->setObjectName(QLatin1String(name));
+    group->setGeometry(left, 8, 361, 113);
+    return group;
+}
+
+// A label sizes itself to its text, as the window's labels do.
+void SetLabelText(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->adjustSize();
+}
+
+} // namespace
+
+TfrmPrincipale::TfrmPrincipale(TComponent* AOwner) : QWidget(nullptr), TComponent(AOwner) {
+    // The window definition: stored properties first, Loaded, then the creation handler.
+    BeginLoading();
+    SetName(QStringLiteral("frmPrincipale"));
+    setObjectName(QStringLiteral("frmPrincipale"));
+    CreateControls();
+    ConnectHandlers();
+    EndLoading();
+    // A failure of the creation handler is shown; the window is created and shown all the same.
+    Protect([this] { FormCreate(this); });
+}
+
+TfrmPrincipale::~TfrmPrincipale() = default;
+
+void TfrmPrincipale::CreateControls() {
+    setWindowTitle(QStringLiteral("Ravelin"));
+    resize(ClientWidth, ClientHeight);
+    setFont(WindowFont());
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = new TPanel(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(147);
+    layout->addWidget(Panel1);
+
+    gbxAncienne = MakeGroup(Panel1, "gbxAncienne", 8);
+    lblBanque1 = MakeLabel(gbxAncienne, "lblBanque1", 16, 24);
+    lblAncien_Info = MakeBankLabel(gbxAncienne, "lblAncien_Info");
+    lblCodeGuichet1 = MakeLabel(gbxAncienne, "lblCodeGuichet1", 16, 64);
+    edtAncienGuichet = MakeBranchEdit(gbxAncienne, "edtAncienGuichet");
+
+    gbxNouvelle = MakeGroup(Panel1, "gbxNouvelle", 384);
+    lblBanque2 = MakeLabel(gbxNouvelle, "lblBanque2", 16, 24);
+    lblNouveau_Info = MakeBankLabel(gbxNouvelle, "lblNouveau_Info");
+    lblCodeGuichet2 = MakeLabel(gbxNouvelle, "lblCodeGuichet2", 16, 64);
+    edtNouveauGuichet = MakeBranchEdit(gbxNouvelle, "edtNouveauGuichet");
+
+    gbxOptions = MakeGroup(Panel1, "gbxOptions", 760);
+    gbxOptions->setTitle(QStringLiteral("Options"));
+    cbxActif = new QCheckBox(QStringLiteral("Que les mandats actifs"), gbxOptions);
+    cbxActif->setObjectName(QStringLiteral("cbxActif"));
+    cbxActif->setGeometry(16, 24, 337, 17);
+    cbxActif->setChecked(true);
+    rgoMandat = new TRadioGroup(gbxOptions);
+    rgoMandat->setObjectName(QStringLiteral("rgoMandat"));
+    rgoMandat->setGeometry(16, 48, 329, 57);
+    rgoMandat->setTitle(QStringLiteral("Mandat"));
+    rgoMandat->SetColumns(2);
+    rgoMandat->SetItems({QStringLiteral("Modifier"), QStringLiteral("Recréer")});
+    rgoMandat->SetItemIndex(0);
+
+    tbMenu = new QToolBar(Panel1);
+    tbMenu->setObjectName(QStringLiteral("tbMenu"));
+    tbMenu->setMovable(false);
+    tbMenu->setFloatable(false);
+    tbMenu->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tbMenu->setContentsMargins(0, 0, 0, 0);
+    tbMenu->layout()->setContentsMargins(0, 0, 0, 0);
+    tbMenu->layout()->setSpacing(0);
+    tbMenu->setStyleSheet(QStringLiteral(
+        "QToolBar { border: none; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+        "stop:0 #ffffff, stop:1 #ececec); }"));
+    Panel1->AlignBottom(tbMenu, 20);
+    btnVerifier = new QToolButton(tbMenu);
+    btnVerifier->setObjectName(QStringLiteral("btnVerifier"));
+    btnVerifier->setFixedSize(56, 20);
+    btnVerifier->setAutoRaise(true);
+    tbMenu->addWidget(btnVerifier);
+    btnChanger = new QToolButton(tbMenu);
+    btnChanger->setObjectName(QStringLiteral("btnChanger"));
+    btnChanger->setFixedSize(56, 20);
+    btnChanger->setAutoRaise(true);
+    tbMenu->addWidget(btnChanger);
+
+    dgrDetail = new TDBGrid(this);
+    dgrDetail->setObjectName(QStringLiteral("dgrDetail"));
+    dgrDetail->SetTitleFont(WindowFont());
+    dgrDetail->AddColumn(QStringLiteral("NP"), 250);
+    dgrDetail->AddColumn(QStringLiteral("CMAN_IBAN"), 250);
+    dgrDetail->AddColumn(QStringLiteral("CMAN_BIC"), 100);
+    dgrDetail->AddColumn(QStringLiteral("CMAN_NOMBANQUE"), 250);
+    dgrDetail->AddColumn(QStringLiteral("BANQ_SOCIETE"), 250);
+    layout->addWidget(dgrDetail, 1);
+
+    setTabOrder(gbxAncienne, gbxNouvelle);
+    setTabOrder(gbxNouvelle, gbxOptions);
+    setTabOrder(gbxOptions, tbMenu);
+}
+
+void TfrmPrincipale::ConnectHandlers() {
+    connect(lblAncien_Info, &TClickLabel::clicked, this,
+            Protected([this] { lblAncien_InfoClick(this); }));
+    connect(lblNouveau_Info, &TClickLabel::clicked, this,
+            Protected([this] { lblNouveau_InfoClick(this); }));
+    connect(btnVerifier, &QToolButton::clicked, this,
+            Protected([this] { btnVerifierClick(this); }));
+    connect(btnChanger, &QToolButton::clicked, this,
+            Protected([this] { btnChangerClick(this); }));
+}
+
+void TfrmPrincipale::FormCreate(TObject*) {
+    lblNouveau_Info->setText(PasDeBanque);
+    lblNouveau_Info->adjustSize();
+    SetLabelText(lblAncien_Info, PasDeBanque);
+
+    gbxAncienne->setTitle(QStringLiteral("Anciennes valeurs"));
+    gbxNouvelle->setTitle(QStringLiteral("Nouvelles valeurs"));
+    SetLabelText(lblBanque1, QStringLiteral("Banque"));
+    SetLabelText(lblBanque2, QStringLiteral("Banque"));
+    SetLabelText(lblCodeGuichet1, QStringLiteral("Code agence"));
+    SetLabelText(lblCodeGuichet2, QStringLiteral("Code agence"));
+    btnVerifier->setText(QStringLiteral("Vérifier"));
+    btnChanger->setText(QStringLiteral("Changer"));
+
+    dgrDetail->Columns(0).Title = QStringLiteral("Client");
+    dgrDetail->Columns(1).Title = QStringLiteral("IBAN");
+    dgrDetail->Columns(2).Title = QStringLiteral("BIC");
+    dgrDetail->Columns(3).Title = QStringLiteral("Nom de la banque (Saisie)");
+    dgrDetail->Columns(4).Title = QStringLiteral("Nom de la banque");
+    dgrDetail->RowsChanged();
+}
+
+// The bank chooser, the listing and the change run are wired here; each handler receives the
+// window as its sender.
+void TfrmPrincipale::lblAncien_InfoClick(TObject*) {}
+
+void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {}
+
+void TfrmPrincipale::btnVerifierClick(TObject*) {}
+
+void TfrmPrincipale::btnChangerClick(TObject*) {}
+
+QString TfrmPrincipale::MotDePasseBase() const {
+    return MotDePasseGestion();
+}
+
+void TfrmPrincipale::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (FCentred) return;
+    FCentred = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}

@@ -1,0 +1,73 @@
+// The main window: the user's choice of banks and options, the tool bar and the mandate grid.
+#pragma once
+
+#include "Classes.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QToolBar;
+class QToolButton;
+class TClickLabel;
+class TDBGrid;
+class TPanel;
+class TRadioGroup;
+
+class TfrmPrincipale : public QWidget, public TComponent {
+    Q_OBJECT
+public:
+    explicit TfrmPrincipale(TComponent* AOwner = nullptr);
+    ~TfrmPrincipale() override;
+
+    // The user's bank choice; an identifier of 0 means no bank has been chosen.
+    QString Ancien_Nom;
+    QString Ancien_BIC;
+    qint64 Ancien_ID = 0;
+    QString Ancien_Code;
+    QString Nouveau_Nom;
+    QString Nouveau_BIC;
+    qint64 Nouveau_ID = 0;
+    QString Nouveau_Code;
+
+    TPanel* Panel1 = nullptr;
+    QGroupBox* gbxAncienne = nullptr;
+    QLabel* lblBanque1 = nullptr;
+    TClickLabel* lblAncien_Info = nullptr;
+    QLabel* lblCodeGuichet1 = nullptr;
+    QLineEdit* edtAncienGuichet = nullptr;
+    QGroupBox* gbxNouvelle = nullptr;
+    QLabel* lblBanque2 = nullptr;
+    TClickLabel* lblNouveau_Info = nullptr;
+    QLabel* lblCodeGuichet2 = nullptr;
+    QLineEdit* edtNouveauGuichet = nullptr;
+    QGroupBox* gbxOptions = nullptr;
+    QCheckBox* cbxActif = nullptr;
+    TRadioGroup* rgoMandat = nullptr;
+    QToolBar* tbMenu = nullptr;
+    QToolButton* btnVerifier = nullptr;
+    QToolButton* btnChanger = nullptr;
+    TDBGrid* dgrDetail = nullptr;
+
+    void FormCreate(TObject* Sender);
+    void lblAncien_InfoClick(TObject* Sender);
+    void lblNouveau_InfoClick(TObject* Sender);
+    void btnVerifierClick(TObject* Sender);
+    void btnChangerClick(TObject* Sender);
+
+    static constexpr int ClientWidth = 1138;
+    static constexpr int ClientHeight = 633;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QString MotDePasseBase() const;
+
+    void CreateControls();
+    void ConnectHandlers();
+
+    bool FCentred = false;
+};

@@ -1,0 +1,10 @@
+#include "Application.h"
+#include "Unit1.h"
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    // The main window carries the program's task-bar button and its closing ends the program.
+    TfrmPrincipale frmPrincipale;
+    frmPrincipale.show();
+    return app.exec();
+}

@@ -1,0 +1,163 @@
+#include "Application.h"
+#include "BoxRecorder.h"
+#include "SysUtils.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+TEST(ErrorBox, CaptionIsTheExecutableNameUpToItsFirstDot) {
+    EXPECT_EQ(TitreApplication(QStringLiteral("/opt/x.y/AbCd.Ef.exe")), QStringLiteral("Abcd"));
+    EXPECT_EQ(TitreApplication(QStringLiteral("Ravelin")), QStringLiteral("Ravelin"));
+    EXPECT_EQ(TitreApplication(QStringLiteral("/usr/bin/RAVELIN")), QStringLiteral("Ravelin"));
+    EXPECT_EQ(TitreApplication(QStringLiteral("z")), QStringLiteral("z"));
+    EXPECT_EQ(TitreApplication(QStringLiteral(".hidden")), QString());
+    // The running program's own title.
+    EXPECT_EQ(TitreApplication(), TitreApplication(QCoreApplication::applicationFilePath()));
+}
+
+TEST(ErrorBox, TextGetsAFinalDotOnlyAfterCharactersAboveIt) {
+    EXPECT_EQ(TexteErreur(QStringLiteral("Base introuvable")),
+              QStringLiteral("Base introuvable."));
+    EXPECT_EQ(TexteErreur(QStringLiteral("code 42")), QStringLiteral("code 42."));
+    EXPECT_EQ(TexteErreur(QStringLiteral("Déjà vu é")), QStringLiteral("Déjà vu é."));
+    for (const char* unchanged : {"Fin.", "(voir)", "ligne\r\n", "blanc ", "vraiment!", "a-b,",
+                                  "x-", "guillemet\"", ""})
+        EXPECT_EQ(TexteErreur(QString::fromUtf8(unchanged)), QString::fromUtf8(unchanged))
+            << unchanged;
+    // "/" is the first character after ".", so it earns one.
+    EXPECT_EQ(TexteErreur(QStringLiteral("a/")), QStringLiteral("a/."));
+}
+
+TEST(ErrorBox, EscapingExceptionsAreShownAndTheNextEventIsHandled) {
+    BoxRecorder boxes;
+    QWidget window;
+    auto* failing = new QPushButton(QStringLiteral("Échoue"), &window);
+    auto* working = new QPushButton(QStringLiteral("Marche"), &window);
+    working->move(0, 40);
+    int handled = 0;
+    QObject::connect(failing, &QPushButton::clicked, failing,
+                     Protected([] { throw EConvertError(QStringLiteral("'x' est faux")); }));
+    QObject::connect(working, &QPushButton::clicked, working, Protected([&] { ++handled; }));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    QTest::mouseClick(failing, Qt::LeftButton);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors[0].text, QStringLiteral("'x' est faux."));
+    EXPECT_EQ(boxes.errors[0].caption, TitreApplication());
+
+    QTest::mouseClick(working, Qt::LeftButton);
+    QTest::mouseClick(failing, Qt::LeftButton);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(boxes.errors.size(), 2u);
+}
+
+TEST(ErrorBox, AbortIsSilentAndForeignExceptionsAreShown) {
+    BoxRecorder boxes;
+    Protect([] { Abort(); });
+    EXPECT_TRUE(boxes.errors.empty());
+    Protect([] { throw std::runtime_error("disque plein"); });
+    Protect([] { throw 42; });
+    ASSERT_EQ(boxes.errors.size(), 2u);
+    EXPECT_EQ(boxes.errors[0].text, QStringLiteral("disque plein."));
+    EXPECT_EQ(boxes.errors[1].text, QStringLiteral("Exception inconnue."));
+}
+
+// An event handler of a widget (not a signal) that fails reaches the application object's net.
+class ThrowingWidget : public QWidget {
+public:
+    bool abort = false;
+
+protected:
+    void keyPressEvent(QKeyEvent*) override {
+        if (abort) Abort();
+        throw Exception(QStringLiteral("Touche refusée"));
+    }
+};
+
+TEST(ErrorBox, TheApplicationCatchesWhatEscapesAnEvent) {
+    BoxRecorder boxes;
+    ThrowingWidget widget;
+    widget.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&widget, &press);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors[0].text, QStringLiteral("Touche refusée."));
+    widget.abort = true;
+    QApplication::sendEvent(&widget, &press);
+    EXPECT_EQ(boxes.errors.size(), 1u);
+}
+
+TEST(ErrorBox, ReleasesTheMouseCaptureBeforeShowing) {
+    QWidget grabber;
+    grabber.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grabber));
+    grabber.grabMouse();
+    ASSERT_EQ(QWidget::mouseGrabber(), &grabber);
+    QWidget* grabberWhenShown = &grabber;
+    BoxRecorder boxes;
+    SetErrorBoxHandler([&](const QString&, const QString&) {
+        grabberWhenShown = QWidget::mouseGrabber();
+    });
+    Protect([] { throw Exception(QStringLiteral("x")); });
+    EXPECT_EQ(grabberWhenShown, nullptr);
+}
+
+// The real boxes, answered by a timer the way a user would press a button.
+namespace {
+
+int AnswerRealBox(TMessageKind kind, const QString& buttonText, QString* caption,
+                  QString* defaultText) {
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        *caption = box->windowTitle();
+        if (box->defaultButton()) *defaultText = box->defaultButton()->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == buttonText) b->click();
+    });
+    return AfficherMessage(QStringLiteral("Question ?"), kind);
+}
+
+} // namespace
+
+TEST(MessageBoxes, ReturnTheCodeOfTheButtonPressed) {
+    QString caption, defaultText;
+    EXPECT_EQ(AnswerRealBox(TMessageKind::Information, QStringLiteral("OK"), &caption,
+                            &defaultText),
+              IDOK);
+    EXPECT_EQ(caption, QStringLiteral("Informations"));
+    EXPECT_EQ(defaultText, QStringLiteral("OK"));
+
+    EXPECT_EQ(AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Oui"), &caption,
+                            &defaultText),
+              IDYES);
+    EXPECT_EQ(caption, QStringLiteral("Confirmer"));
+    EXPECT_EQ(defaultText, QStringLiteral("&Oui"));
+    EXPECT_EQ(AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Non"), &caption,
+                            &defaultText),
+              IDNO);
+}
+
+TEST(MessageBoxes, RealErrorBoxCarriesTheApplicationTitleAndStopIcon) {
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        caption = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->buttons().first()->click();
+    });
+    AfficherErreur(QStringLiteral("Connexion perdue."));
+    EXPECT_EQ(caption, TitreApplication());
+    EXPECT_EQ(text, QStringLiteral("Connexion perdue."));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+}
