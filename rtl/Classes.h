@@ -55,7 +55,10 @@ public:
 protected:
     // Called once the definition has set every stored property; clears csLoading.
     virtual void Loaded();
-    // Called first in destruction, before the owned components go.
+    // Marks the component and what it owns as being destroyed. TComponent's destructor calls
+    // it before the owned components go; by then a subclass's own destructor has already run,
+    // so a subclass that must look like it is being destroyed while it cleans up calls
+    // Destroying() first thing in its destructor (it may be called more than once).
     virtual void Destroying();
     // Told when a component that this one may refer to is about to disappear.
     virtual void Notification(TComponent* AComponent, bool removing);
