@@ -1,0 +1,127 @@
+// The layer's exceptions and the operations that raise them, the names that lead to a raising
+// component, and the builders of the database and transaction parameter blocks.
+#pragma once
+
+#include "Classes.h"
+#include "SysUtils.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class IIBClientLibrary;
+using IIBClientLibraryPtr = std::shared_ptr<IIBClientLibrary>;
+
+// ---------------------------------------------------------------------------------------------
+// Exceptions
+
+// Base of the layer's exceptions. The message is never set directly: it is always composed from
+// the fields below, so that an error box shows the raiser, the SQL text, the server's lines, a
+// caller's remark and the plain message in one fixed order.
+class EFIBError : public EDatabaseError {
+public:
+    // Create: the layer's own message aMsg, raised by Sender.
+    EFIBError(qint32 ASQLCode, const QString& aMsg, TObject* Sender);
+    // CreateEx: the texts of a server failure (IBMsg: the status vector's lines, SQLMsg: the text
+    // of the SQL code) and a caller's remark.
+    EFIBError(qint32 ASQLCode, const QString& IBMsg, const QString& SQLMsg, const QString& CstmMsg,
+              TObject* Sender);
+
+    qint32 SQLCode() const { return FSQLCode; }
+    qint32 IBErrorCode() const { return FIBErrorCode; }
+
+    const QString& RaiserName() const { return FRaiserName; }
+    void SetRaiserName(const QString& value);
+    const QString& SQLMessage() const { return FSQLMessage; }
+    void SetSQLMessage(const QString& value);
+    const QString& IBMessage() const { return FIBMessage; }
+    void SetIBMessage(const QString& value);
+    const QString& CustomMessage() const { return FCustomMessage; }
+    void SetCustomMessage(const QString& value);
+    const QString& Msg() const { return FMsg; }
+    void SetMsg(const QString& value);
+
+    // The object that raised; never owned, and not valid once that object is gone.
+    TObject* SenderObj = nullptr;
+
+private:
+    void Init(qint32 ASQLCode, const QString& aMsg, TObject* Sender);
+    void ComposeMessage();
+
+    qint32 FSQLCode = 0;
+    qint32 FIBErrorCode = 0;
+    QString FRaiserName;
+    QString FSQLMessage;
+    QString FIBMessage;
+    QString FCustomMessage;
+    QString FMsg;
+};
+
+// A failure reported by the client library or the server through the status vector.
+class EFIBInterBaseError : public EFIBError {
+public:
+    using EFIBError::EFIBError;
+};
+
+// A failure the layer detects itself; SQLCode is the number of its message (or -1).
+class EFIBClientError : public EFIBError {
+public:
+    using EFIBError::EFIBError;
+};
+
+class EMemManagerError : public EFIBError {
+public:
+    using EFIBError::EFIBError;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Raising
+
+// The layer's numbered messages, 0 to 84.
+constexpr int FIBErrorMessageCount = 85;
+// The format of message `number`; a number outside the table gives message 0.
+QString FIBErrorMessage(int number);
+
+// Turns the calling thread's status vector into an EFIBInterBaseError: the SQL code and its
+// text, then every message of the vector on a line of its own.
+[[noreturn]] void RaiseInterBaseError(IIBClientLibrary* ClientLibrary, TObject* Sender);
+[[noreturn]] void RaiseInterBaseError(const IIBClientLibraryPtr& ClientLibrary, TObject* Sender);
+
+template <typename... Args> [[noreturn]] void RaiseClientError(int number, const Args&... args) {
+    throw EFIBClientError(number, Format(FIBErrorMessage(number), args...), nullptr);
+}
+
+template <typename... Args>
+[[noreturn]] void RaiseClientErrorFmt(const QString& fmt, const Args&... args) {
+    throw EFIBClientError(-1, Format(fmt, args...), nullptr);
+}
+
+// The names of the component and of its owners, outermost first, joined by "."; unnamed ones
+// are left out ("frmPrincipale.dbSource"). Empty for no component.
+QString ComponentPath(const TComponent* component);
+
+// ---------------------------------------------------------------------------------------------
+// Database parameter block
+
+constexpr int DPBConstantCount = 83;
+// The first name of a DPB code from 1 to 83, without the "isc_dpb_" prefix; empty otherwise.
+QString DPBConstantName(int code);
+// The code of a DPB name given in small letters without prefix; 0 when the name is unknown.
+int DPBConstantCode(const QByteArray& name);
+
+// The shutdown flags of a list of words and decimal numbers separated by "," or ";". A word
+// outside the list of shutdown modes raises EFIBClientError; a piece starting with a digit that
+// is no integer raises EConvertError.
+qint32 ParseShutdownMode(const QByteArray& value);
+
+// Builds the DPB of the lines "name=value" in `params`, storing every line back trimmed. On
+// failure nothing is delivered and the lines are trimmed up to the failing one.
+void GenerateDPB(TStrings& params, QByteArray& block, qint16& length, bool isFirebird);
+
+// ---------------------------------------------------------------------------------------------
+// Transaction parameter block
+
+// Builds the TPB of the lines in `params` (empty block, length 0, for no lines), storing every
+// line back trimmed. On failure nothing is delivered.
+void GenerateTPB(TStrings& params, QByteArray& block, qint16& length, bool lockTimeoutAllowed);

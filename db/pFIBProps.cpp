@@ -1,0 +1,117 @@
+#include "pFIBProps.h"
+
+#include "fib.h"
+
+namespace {
+
+QString UpperAZ(QString s) {
+    for (QChar& c : s)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - ('a' - 'A'));
+    return s;
+}
+
+constexpr int dpbUserName = 28;
+constexpr int dpbPassword = 29;
+constexpr int dpbLcCtype = 48;
+constexpr int dpbSqlRoleName = 60;
+constexpr int dpbInstanceName = 75;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TDBParams
+
+void TDBParams::Changing() {
+    // Inside an update bracket the owner was asked once, when the bracket opened.
+    if (UpdateCount() == 0 && FOwner) FOwner->DBParamsChanging(*this);
+    TStringList::Changing();
+}
+
+void TDBParams::Changed() {
+    if (UpdateCount() == 0 && FOwner) FOwner->DBParamsChanged(*this);
+    TStringList::Changed();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters by DPB code
+
+int IndexOfDBConst(const TStrings& params, const QString& name) {
+    if (name.isEmpty()) return -1;
+    const QString key = UpperAZ(name);
+    for (int i = 0; i < params.Count(); ++i) {
+        // Only the first occurrence counts: "sys_user_name=user_name" is not a user_name line.
+        const qsizetype pos = UpperAZ(params.Strings(i)).indexOf(key);
+        if (pos == 0 || pos == 8) return i;
+    }
+    return -1;
+}
+
+QString GetDBParamByDPB(const TStrings& params, int code) {
+    const QString name = DPBConstantName(code);
+    if (name.isEmpty()) return QString();
+    const int index = IndexOfDBConst(params, name);
+    if (index < 0) return QString();
+    const QString line = params.Strings(index);
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    return eq < 0 ? QString() : line.mid(eq + 1);
+}
+
+void SetDBParamByDPB(TStrings& params, int code, const QString& value) {
+    const QString name = DPBConstantName(code);
+    if (name.isEmpty()) return;
+    const int index = IndexOfDBConst(params, name);
+    if (value.isEmpty()) {
+        if (index >= 0) params.Delete(index);
+        return;
+    }
+    const QString line = name + QLatin1Char('=') + value;
+    if (index >= 0)
+        params.SetStrings(index, line);
+    else
+        params.Add(line);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TConnectParams
+
+TConnectParams::TConnectParams(IConnectParamsOwner* AOwner) : FOwner(AOwner) {}
+
+QString TConnectParams::Param(int code) const {
+    return GetDBParamByDPB(FOwner->DBParams(), code);
+}
+
+void TConnectParams::SetParam(int code, const QString& value) {
+    SetDBParamByDPB(FOwner->DBParams(), code, value);
+}
+
+QString TConnectParams::UserName() const {
+    return Param(dpbUserName);
+}
+void TConnectParams::SetUserName(const QString& value) {
+    SetParam(dpbUserName, value);
+}
+QString TConnectParams::RoleName() const {
+    return Param(dpbSqlRoleName);
+}
+void TConnectParams::SetRoleName(const QString& value) {
+    SetParam(dpbSqlRoleName, value);
+}
+QString TConnectParams::Password() const {
+    return Param(dpbPassword);
+}
+void TConnectParams::SetPassword(const QString& value) {
+    SetParam(dpbPassword, value);
+}
+QString TConnectParams::CharSet() const {
+    return Param(dpbLcCtype);
+}
+void TConnectParams::SetCharSet(const QString& value) {
+    SetParam(dpbLcCtype, UpperAZ(value));
+}
+
+QString TIB2007Params::InstanceName() const {
+    return FOwner.Param(dpbInstanceName);
+}
+void TIB2007Params::SetInstanceName(const QString& value) {
+    FOwner.SetParam(dpbInstanceName, value);
+}

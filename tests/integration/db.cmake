@@ -1,0 +1,2 @@
+include(${CMAKE_CURRENT_LIST_DIR}/ib_intf.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/fib.cmake)
