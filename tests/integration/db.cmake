@@ -1,2 +1,3 @@
 include(${CMAKE_CURRENT_LIST_DIR}/ib_intf.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/fib.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/fibdatabase.cmake)
