@@ -4,6 +4,9 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "MotDePasse.h"
+#include "pFIBDatabase.h"
+
+#include <QCloseEvent>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -77,6 +80,7 @@ TfrmPrincipale::TfrmPrincipale(TComponent* AOwner) : QWidget(nullptr), TComponen
     SetName(QStringLiteral("frmPrincipale"));
     setObjectName(QStringLiteral("frmPrincipale"));
     CreateControls();
+    CreateDatabaseObjects();
     ConnectHandlers();
     EndLoading();
     // A failure of the creation handler is shown; the window is created and shown all the same.
@@ -167,6 +171,37 @@ void TfrmPrincipale::CreateControls() {
     setTabOrder(gbxOptions, tbMenu);
 }
 
+void TfrmPrincipale::CreateDatabaseObjects() {
+    dbSource = new TpFIBDatabase(this);
+    dbSource->SetName(QStringLiteral("dbSource"));
+    transSource = new TpFIBTransaction(this);
+    transSource->SetName(QStringLiteral("transSource"));
+    transLocale = new TpFIBTransaction(this);
+    transLocale->SetName(QStringLiteral("transLocale"));
+
+    dbSource->SetSQLDialect(3);
+    dbSource->SetDefaultTransaction(transSource);
+    dbSource->SetDefaultUpdateTransaction(transSource);
+    dbSource->SetTimeout(0);
+    dbSource->SetSynchronizeTime(false);
+    dbSource->SetWaitForRestoreConnect(0);
+    // Set last, as the definition does: a stored alias overrides what comes before it.
+    dbSource->SetAliasName(QStringLiteral("TALVIK_GESTION"));
+
+    transSource->SetDefaultDatabase(dbSource);
+    transSource->TRParams().SetStringList(
+        {QStringLiteral("write"), QStringLiteral("nowait"), QStringLiteral("concurrency")});
+    transSource->SetTimeoutAction(TACommit);
+    transSource->SetTPBMode(tpbDefault);
+
+    transLocale->SetDefaultDatabase(dbSource);
+    transLocale->TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("nowait"),
+                                           QStringLiteral("rec_version"),
+                                           QStringLiteral("read_committed")});
+    transLocale->SetTimeoutAction(TACommit);
+    transLocale->SetTPBMode(tpbDefault);
+}
+
 void TfrmPrincipale::ConnectHandlers() {
     connect(lblAncien_Info, &TClickLabel::clicked, this,
             Protected([this] { lblAncien_InfoClick(this); }));
@@ -198,6 +233,34 @@ void TfrmPrincipale::FormCreate(TObject*) {
     dgrDetail->Columns(3).Title = QStringLiteral("Nom de la banque (Saisie)");
     dgrDetail->Columns(4).Title = QStringLiteral("Nom de la banque");
     dgrDetail->RowsChanged();
+
+    // Connect and start the reading transaction; a failure ends the handler here and is shown,
+    // the window is usable all the same.
+    dbSource->SetDBName(QStringLiteral("127.0.0.1:TALVIK_GESTION"));
+    dbSource->DBParams().Clear();
+    dbSource->DBParams().Add(QStringLiteral("user_name=SYSDBA"));
+    dbSource->DBParams().Add(QStringLiteral("lc_ctype=ISO8859_1"));
+    dbSource->DBParams().Add(QStringLiteral("password=") + MotDePasseBase());
+    dbSource->SetLibraryName(QStringLiteral("fbClient.dll"));
+    dbSource->SetConnected(true);
+    transSource->StartTransaction();
+}
+
+void TfrmPrincipale::FormClose(TObject*) {
+    if (!dbSource->Connected()) return;
+    if (transSource->Active()) transSource->Rollback();
+    dbSource->SetConnected(false);
+}
+
+void TfrmPrincipale::closeEvent(QCloseEvent* event) {
+    // A failure while closing is shown and the window stays open.
+    try {
+        FormClose(this);
+        event->accept();
+    } catch (...) {
+        event->ignore();
+        HandleException(std::current_exception());
+    }
 }
 
 // The bank chooser, the listing and the change run are wired here; each handler receives the

@@ -15,6 +15,8 @@ class TClickLabel;
 class TDBGrid;
 class TPanel;
 class TRadioGroup;
+class TpFIBDatabase;
+class TpFIBTransaction;
 
 class TfrmPrincipale : public QWidget, public TComponent {
     Q_OBJECT
@@ -51,7 +53,14 @@ public:
     QToolButton* btnChanger = nullptr;
     TDBGrid* dgrDetail = nullptr;
 
+    // The database objects: the connection, the reading transaction the list is read in, and
+    // the writing transaction of the change run.
+    TpFIBDatabase* dbSource = nullptr;
+    TpFIBTransaction* transSource = nullptr;
+    TpFIBTransaction* transLocale = nullptr;
+
     void FormCreate(TObject* Sender);
+    void FormClose(TObject* Sender);
     void lblAncien_InfoClick(TObject* Sender);
     void lblNouveau_InfoClick(TObject* Sender);
     void btnVerifierClick(TObject* Sender);
@@ -62,11 +71,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QString MotDePasseBase() const;
 
     void CreateControls();
+    void CreateDatabaseObjects();
     void ConnectHandlers();
 
     bool FCentred = false;
