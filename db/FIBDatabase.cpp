@@ -118,13 +118,7 @@ void TFIBDatabase::DestroyDatabase() {
     } catch (...) {
     }
     FHandle = 0;
-    for (int i = int(vOnDestroy.size()) - 1; i >= 0; --i) {
-        if (i >= int(vOnDestroy.size())) continue;
-        try {
-            vOnDestroy[size_t(i)].handler(this);
-        } catch (...) {
-        }
-    }
+    CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
     for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
         if (i >= int(FFIBBases.size())) continue;
         TFIBBase* base = FFIBBases[size_t(i)];

@@ -103,6 +103,19 @@ template <typename Handler> struct TFIBListener {
     TObject* owner = nullptr;
 };
 
+// Tells the listeners of an object that is going away, from the last to the first. None of them
+// may stop the others, and a listener may take itself off the list while it is called.
+template <typename Handler, typename... Args>
+void CallDestroyListeners(const std::vector<TFIBListener<Handler>>& listeners, Args... args) {
+    for (int i = int(listeners.size()) - 1; i >= 0; --i) {
+        if (i >= int(listeners.size())) continue;
+        try {
+            listeners[size_t(i)].handler(args...);
+        } catch (...) {
+        }
+    }
+}
+
 // The memo subtypes of a connection: the published text and the numbers read from it.
 class TMemoSubtypes {
 public:

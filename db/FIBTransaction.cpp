@@ -79,13 +79,7 @@ void TFIBTransaction::DestroyTransaction() {
         // A forced end is silent already; whatever a handler raised cannot leave a destructor.
     }
     FHandle = 0;
-    for (int i = int(vOnDestroy.size()) - 1; i >= 0; --i) {
-        if (i >= int(vOnDestroy.size())) continue;
-        try {
-            vOnDestroy[size_t(i)].handler(this);
-        } catch (...) {
-        }
-    }
+    CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
     for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
         if (i >= int(FFIBBases.size())) continue;
         TFIBBase* base = FFIBBases[size_t(i)];

@@ -2,6 +2,8 @@
 #include "SysUtils.h"
 #include "uFonctions_Verification.h"
 
+#include "ConvertErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,15 +12,6 @@
 
 namespace {
 
-// The message of the EConvertError the call raises, or a marker that no such error came.
-QString ConvertErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EConvertError& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<aucune erreur de conversion>");
-}
 
 QString Invalid(const char* chunk) {
     return QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(QLatin1String(chunk));

@@ -3,6 +3,8 @@
 #include "Classes.h"
 #include "SysUtils.h"
 
+#include "ConvertErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,14 +13,6 @@
 
 namespace {
 
-QString ConvertErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EConvertError& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<aucune erreur de conversion>");
-}
 
 } // namespace
 
