@@ -1,0 +1,999 @@
+#include "FIBQuery.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
+#include <cstring>
+
+namespace {
+
+QString S(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+// The vector holds clusters of a kind word and its arguments; a C string takes two words.
+bool StatusContains(ISC_STATUS code) {
+    const ISC_STATUS* status = StatusVector();
+    int i = 0;
+    while (i < StatusVectorLength - 1 && status[i] != isc_arg_end) {
+        if (status[i] == isc_arg_gds && status[i + 1] == code) return true;
+        i += status[i] == isc_arg_cstring ? 3 : 2;
+    }
+    return false;
+}
+
+bool StatusReportsError() {
+    const ISC_STATUS* status = StatusVector();
+    return status[0] == 1 && status[1] != 0;
+}
+
+// A text made only of characters up to the space holds no statement.
+bool IsBlankText(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > ' ') return false;
+    return true;
+}
+
+// The keyword delimiters over which a NULL comparison walks back to its operator.
+bool IsKeywordDelimiter(QChar c) {
+    switch (c.unicode()) {
+    case 0:
+    case 9:
+    case 10:
+    case 13:
+    case ' ':
+    case '"':
+    case '(':
+    case '-':
+    case '/':
+    case ';':
+    case '^':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsVariantNull(const QVariant& v) {
+    return v.isValid() && v.isNull();
+}
+
+// The entry registered under exactly this key, without the fall-back to the server list that a
+// lookup in the application's list has.
+TFIBXSQLVAR* Registered(const TFIBXSQLDA& list, const QString& key) {
+    const auto& names = list.RegisteredNames();
+    const auto found = names.find(key);
+    return found == names.end() ? nullptr : list.Vars(found->second);
+}
+
+// Keeps a flag of the run state for the length of a scope, however the scope ends.
+class TRunStateGuard {
+public:
+    TRunStateGuard(TQueryRunState& state, TQueryRunStateFlag flag) : FState(state), FFlag(flag) {
+        FState |= FFlag;
+    }
+    ~TRunStateGuard() { FState &= ~FFlag; }
+    TRunStateGuard(const TRunStateGuard&) = delete;
+    TRunStateGuard& operator=(const TRunStateGuard&) = delete;
+
+private:
+    TQueryRunState& FState;
+    TQueryRunStateFlag FFlag;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Life
+
+TFIBQuery::TFIBQuery(TComponent* AOwner) : TComponent(AOwner) {
+    FBase = std::make_unique<TFIBBase>(this);
+    FBase->OnTransactionEnding = [this](TObject* Sender) { TransactionEnding(Sender); };
+    FBase->OnDatabaseDisconnecting = [this](TObject* Sender) { DatabaseDisconnecting(Sender); };
+    FSQL = std::make_unique<TStringList>();
+    FSQL->OnChanging = [this](TObject*) { SQLTextChanging(); };
+    FSQL->OnChange = [this](TObject*) { SQLTextChanged(); };
+    FUserSQLParams = std::make_unique<TFIBXSQLDA>(this, true);
+    FUserSQLParams->SetQueryHooks(MakeHooks(true));
+    FSQLParams = std::make_unique<TFIBXSQLDA>(this, true);
+    FSQLParams->SetQueryHooks(MakeHooks(false));
+    FSQLRecord = std::make_unique<TFIBXSQLDA>(this, false);
+    FSQLRecord->SetQueryHooks(MakeHooks(false));
+    if (auto* db = dynamic_cast<TFIBDatabase*>(AOwner)) SetDatabase(db);
+    if (auto* tr = dynamic_cast<TFIBTransaction*>(AOwner)) SetTransaction(tr);
+}
+
+TFIBQuery::~TFIBQuery() {
+    Destroying();
+    // A statement going away must not leave its server statement behind, but nothing it could
+    // report would reach anyone any more.
+    try {
+        if (FHandle) FreeHandle();
+    } catch (...) {
+    }
+    FHandle = 0;
+    FBase.reset();
+}
+
+TFIBQueryHooks TFIBQuery::MakeHooks(bool UserParams) {
+    TFIBQueryHooks hooks;
+    hooks.Prepared = [this] { return FPrepared; };
+    hooks.RecordCount = [this] { return FRecordCount; };
+    hooks.IsExecProcedure = [this] { return FSQLType == SQLExecProcedure; };
+    hooks.TrimCharFields = [this] { return (FOptions & qoTrimCharFields) != 0; };
+    hooks.NoForceIsNull = [this] { return (FOptions & qoNoForceIsNull) != 0; };
+    hooks.SetNeedForceIsNull = [this] { FNeedForceIsNull = true; };
+    hooks.MacroChanged = [this] { return FMacroChanged; };
+    hooks.SetMacroChanged = [this] { FMacroChanged = true; };
+    hooks.SetHaveStreamParams = [this] { FHaveStreamParams = true; };
+    hooks.ApplyMacro = [this] { ApplyMacro(); };
+    if (UserParams) hooks.ServerParams = [this] { return FSQLParams.get(); };
+    return hooks;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection and transaction
+
+TFIBDatabase* TFIBQuery::Database() const {
+    return FBase ? FBase->Database() : nullptr;
+}
+
+void TFIBQuery::SetDatabase(TFIBDatabase* value) {
+    if (value == Database()) return;
+    if (FPrepared) FreeHandle();
+    FBase->SetDatabase(value);
+}
+
+TFIBTransaction* TFIBQuery::Transaction() const {
+    return FBase ? FBase->Transaction() : nullptr;
+}
+
+void TFIBQuery::SetTransaction(TFIBTransaction* value) {
+    FBase->SetTransaction(value);
+}
+
+IIBClientLibrary* TFIBQuery::ClientLibrary() const {
+    TFIBDatabase* db = Database();
+    return db ? db->ClientLibrary() : nullptr;
+}
+
+isc_db_handle* TFIBQuery::DBHandle() {
+    return FBase->DBHandle();
+}
+
+isc_tr_handle* TFIBQuery::TRHandle() {
+    return FBase->TRHandle();
+}
+
+unsigned short TFIBQuery::Dialect() const {
+    TFIBDatabase* db = Database();
+    return db ? static_cast<unsigned short>(db->SQLDialect() & 0xFFFF) : 3;
+}
+
+void TFIBQuery::TransactionEnding(TObject*) {
+    TFIBTransaction* tr = Transaction();
+    if (!tr || !FOpen || !FAutoCloseOnTransactionEnd) return;
+    // Only a hard end takes the cursor away; the retaining variants keep it usable.
+    if (tr->State() == tsDoRollback || tr->State() == tsDoCommit) Close();
+}
+
+void TFIBQuery::DatabaseDisconnecting(TObject*) {
+    if (!FHandle) return;
+    Close();
+    FreeHandle();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status checks
+
+ISC_STATUS TFIBQuery::Call(ISC_STATUS ErrCode, bool RaiseError) {
+    RestoreFPUControlWord();
+    ISC_STATUS result = 0;
+    if (TFIBTransaction* tr = Transaction()) result = tr->Call(ErrCode, false);
+    if (ErrCode > 0 && RaiseError) RaiseInterBaseError(ClientLibrary(), this);
+    return result;
+}
+
+void TFIBQuery::CheckOpen(const QString& OpName) {
+    if (!FOpen) RaiseClientError(29, OpName, ComponentPath(this));
+}
+
+void TFIBQuery::CheckClosed(const QString& OpName) {
+    if (FOpen) RaiseClientError(28, OpName, ComponentPath(this));
+}
+
+void TFIBQuery::CheckValidStatement() {
+    if (!Database()) RaiseClientError(21, ComponentPath(this));
+    if (!Transaction()) RaiseClientError(22, ComponentPath(this));
+    bool connected = false;
+    bool started = false;
+    bool failed = false;
+    try {
+        if (!Database()->Connected()) {
+            Database()->Open(true);
+            connected = true;
+        }
+        if (!Transaction()->Active()) {
+            Transaction()->StartTransaction();
+            started = true;
+        }
+        Prepare();
+    } catch (...) {
+        failed = true;
+    }
+    // Leave the connection and the transaction as they were found, whatever the outcome.
+    try {
+        if (started && Transaction()->Active()) Transaction()->Commit();
+        if (connected && Database()->Connected()) Database()->Close();
+    } catch (...) {
+        failed = true;
+    }
+    if (failed) RaiseClientError(27, ComponentPath(this));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+void TFIBQuery::SQLTextChanging() {
+    if (HasState(csDesigning))
+        Close();
+    else
+        CheckClosed(S("change sql text"));
+    if (OnSQLChanging) OnSQLChanging(this);
+    if (FHandle) FreeHandle();
+    FMacroChanged = false;
+}
+
+QByteArray TFIBQuery::EncodeText(const QString& text, bool unicode) const {
+    return unicode ? text.toUtf8() : StringToAnsi(text);
+}
+
+void TFIBQuery::SQLTextChanged() {
+    FHaveMacros = false;
+    const QString text = FSQL->Text();
+    FParser.SetSQLText(text);
+    if (FCountLockSQL >= 1) {
+        // The list no longer matches the text: whoever needs it next rebuilds it.
+        vUserParamsCreated = false;
+        return;
+    }
+    ++FSQLTextChangeCount;
+    FDoParamCheck = FParamCheck;
+    bool noMarkers = true;
+    if (FParamCheck && FSQL->Count() > 0) noMarkers = !HasParamMarkers(text, FMacroChar);
+    if (noMarkers) {
+        FUserSQLParams->SetCount(0);
+        FSQLParams->SetCount(0);
+        FProcessedSQL = text;
+        TFIBDatabase* db = Database();
+        FPreparedSQL = EncodeText(text, db && db->IsUnicodeConnect());
+    } else {
+        const auto scan =
+            ParseParams(text, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), true, this);
+        if (scan) {
+            auto list = BuildList(scan->Params, FUserSQLParams.get(), true);
+            FUserSQLParams = std::move(list);
+            for (int i = 0; i < FUserSQLParams->Count(); ++i)
+                if (FUserSQLParams->Vars(i)->IsMacro()) FHaveMacros = true;
+            if (FUserSQLParams->Count() > 0) {
+                FProcessedSQL.clear();
+                FPreparedSQL.clear();
+            } else {
+                FProcessedSQL = text;
+                FPreparedSQL = StringToAnsi(text);
+            }
+        }
+    }
+    FreeHandle();
+    vUserParamsCreated = true;
+    FCodePageApplied = false;
+    // Giving the macros their first values is no change of a macro.
+    FMacroChanged = false;
+}
+
+std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurrence>& occurrences,
+                                                 TFIBXSQLDA* old, bool UserParams) {
+    auto list = std::make_unique<TFIBXSQLDA>(this, true);
+    list->SetQueryHooks(MakeHooks(UserParams));
+    const int count = int(occurrences.size());
+    list->SetCount(count);
+    for (int i = 0; i < count; ++i) {
+        const TParamOccurrence& occurrence = occurrences[size_t(i)];
+        list->RegisterName(occurrence.Name, i, occurrence.Quoted);
+        TFIBXSQLVAR* var = list->Vars(i);
+        // A name that occurs again keeps its value and type; a blob's contents are not carried.
+        TFIBXSQLVAR* previous = old ? Registered(*old, var->Name()) : nullptr;
+        const bool moved = previous && !previous->IsBlob();
+        if (moved) var->CopyValueFrom(*previous);
+        var->SetIsMacro(occurrence.IsMacro);
+        var->SetQuoted(occurrence.Quoted);
+        var->SetDefMacroValue(occurrence.DefMacroValue);
+        var->SetInWhereClause(occurrence.InWhereClause);
+        var->SetCanForceIsNull(occurrence.CanForceIsNull);
+        var->SetBeginPosInText(occurrence.BeginPosInText);
+        var->SetEndPosInText(occurrence.EndPosInText);
+        if (!moved && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
+    }
+    return list;
+}
+
+void TFIBQuery::SetParamCheck(bool value) {
+    FParamCheck = value;
+    if (value) return;
+    FUserSQLParams->SetCount(0);
+    FSQLParams->SetCount(0);
+    FProcessedSQL = FSQL->Text();
+    FreeHandle();
+}
+
+void TFIBQuery::SetMacroChar(QChar value) {
+    if (value == FMacroChar) return;
+    FMacroChar = value;
+    // The macros of the text are other ones now.
+    if (vUserParamsCreated) SQLTextChanged();
+}
+
+void TFIBQuery::BeginModifySQLText() {
+    ++FCountLockSQL;
+}
+
+void TFIBQuery::EndModifySQLText() {
+    if (FCountLockSQL > 0) --FCountLockSQL;
+    if (FCountLockSQL == 0) SQLTextChanged();
+}
+
+void TFIBQuery::EncodeServerText() {
+    if (FCodePageApplied) return;
+    TFIBDatabase* db = Database();
+    if (FParser.SQLKind() != skDDL)
+        FPreparedSQL = EncodeText(FProcessedSQL, db && db->IsUnicodeConnect());
+    else if (db && db->NeedUTFEncodeDDL())
+        FPreparedSQL = FProcessedSQL.toUtf8();
+    FCodePageApplied = true;
+}
+
+// The server text from the application's: macros expanded, NULL comparisons rewritten, markers
+// turned into "?". The server list is rebuilt from it, taking over the values of its namesakes.
+void TFIBQuery::RebuildServerText() {
+    const QString source = ReadySQLText(true);
+    const auto scan =
+        ParseParams(source, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), false, this);
+    if (scan) {
+        FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
+        FProcessedSQL = scan->ServerText;
+    }
+    FCodePageApplied = false;
+    EncodeServerText();
+}
+
+bool TFIBQuery::IsProc() const {
+    static const char word[] = "EXECUTE ";
+    const QString text = FSQL->Text();
+    qsizetype i = 0;
+    while (i < text.size() && text[i].unicode() <= ' ')
+        ++i;
+    if (text.size() - i < 8) return false;
+    for (int k = 0; k < 8; ++k) {
+        char16_t c = text[i + k].unicode();
+        if (c >= u'a' && c <= u'z') c = char16_t(c - (u'a' - u'A'));
+        if (c != char16_t(word[k])) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Prepare
+
+void TFIBQuery::Prepare() {
+    TRunStateGuard guard(FQueryRunState, qrsInPrepare);
+    if (FOpen) Close();
+    FBase->CheckDatabase();
+    TFIBTransaction* tr = Transaction();
+    if ((FOptions & qoStartTransaction) && tr && !tr->Active()) tr->StartTransaction();
+    FBase->CheckTransaction();
+    if (FDoParamCheck && Params()->Count() > 0) {
+        if (!vUserParamsCreated) SQLTextChanged();
+        if (NeedsReprepare()) {
+            RebuildServerText();
+            FMacroChanged = false;
+            FNeedForceIsNull = !(FOptions & qoNoForceIsNull) && !(FQueryRunState & qrsInExecute);
+            FreeHandle();
+        }
+    } else {
+        EncodeServerText();
+    }
+    if (FPrepared) return;
+    if (IsBlankText(FProcessedSQL)) RaiseClientError(37, S("Prepare"));
+    try {
+        InternalPrepare();
+    } catch (...) {
+        try {
+            if (FHandle) FreeHandle();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TFIBQuery::InternalPrepare() {
+    IIBClientLibrary* lib = ClientLibrary();
+    if (!lib) RaiseClientError(21, ComponentPath(this));
+    Call(lib->isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &FHandle), true);
+    FSQLRecord->SetCount(1);
+    Call(lib->isc_dsql_prepare(StatusVector(), TRHandle(), &FHandle, 0, FPreparedSQL.constData(),
+                               Dialect(), FSQLRecord->AsXSQLDA()),
+         true);
+
+    const char item = isc_info_sql_stmt_type;
+    char answer[8] = {};
+    Call(lib->isc_dsql_sql_info(StatusVector(), &FHandle, 1, &item, sizeof answer, answer), true);
+    if (answer[0] != isc_info_sql_stmt_type) RaiseClientError(0);
+    const short length = short(lib->isc_vax_integer(answer + 1, 2));
+    FSQLType = TFIBSQLTypes(lib->isc_vax_integer(answer + 3, length));
+
+    if (FSQLType == SQLSelectForUpdate) {
+        if (FCursorName.isEmpty()) {
+            for (int i = 0; i < 10; ++i)
+                FCursorName += QChar(u'0' + QRandomGenerator::global()->bounded(10));
+        }
+        const QByteArray name = StringToAnsi(FCursorName);
+        Call(lib->isc_dsql_set_cursor_name(StatusVector(), &FHandle, name.constData(), 0), true);
+    }
+
+    switch (FSQLType) {
+    case SQLGetSegment:
+    case SQLPutSegment:
+    case SQLStartTransaction:
+        FreeHandle();
+        RaiseClientError(2);
+    case SQLSelect:
+    case SQLInsert:
+    case SQLUpdate:
+    case SQLDelete:
+    case SQLExecProcedure:
+    case SQLSelectForUpdate:
+        DescribeParams();
+        DescribeColumns();
+        FillOnlySrvParams();
+        break;
+    default:
+        break;
+    }
+    FPrepared = true;
+}
+
+void TFIBQuery::DescribeParams() {
+    IIBClientLibrary* lib = ClientLibrary();
+    TFIBXSQLDA* relevant = vDiffParams ? FSQLParams.get() : FUserSQLParams.get();
+    if (!relevant->AsXSQLDA() || !FSQLParams->AsXSQLDA()) return;
+    if (vDiffParams && FHaveMacros) KeepParamValues(*FSQLParams, true);
+    Call(lib->isc_dsql_describe_bind(StatusVector(), &FHandle, Dialect(), FSQLParams->AsXSQLDA()),
+         true);
+    FSQLParams->InitializeDescribed();
+    if (!vDiffParams) {
+        // The application's values travel in its own descriptors: an unset one must still carry
+        // a type the server accepts, and a text for a blob must become a blob.
+        const int count = std::min(FUserSQLParams->Count(), FSQLParams->Count());
+        for (int i = 0; i < count; ++i) {
+            TFIBXSQLVAR* user = FUserSQLParams->Vars(i);
+            TFIBXSQLVAR* server = FSQLParams->Vars(i);
+            if (user->IsMacro()) continue;
+            if (user->IsNull())
+                user->TakeServerDescription(*server);
+            else if (!user->IsBlob() && server->IsBlob())
+                user->ConvertToBlobParam(*server);
+        }
+    }
+    if (vDiffParams && FHaveMacros) {
+        FPrepared = true;
+        KeepParamValues(*FSQLParams, false);
+    }
+}
+
+void TFIBQuery::DescribeColumns() {
+    if (FSQLType != SQLSelect && FSQLType != SQLExecProcedure && FSQLType != SQLSelectForUpdate) {
+        FSQLRecord->SetCount(0);
+        return;
+    }
+    XSQLDA* area = FSQLRecord->AsXSQLDA();
+    if (area->sqld > area->sqln) {
+        FSQLRecord->SetCount(area->sqld);
+        Call(ClientLibrary()->isc_dsql_describe(StatusVector(), &FHandle, Dialect(),
+                                                FSQLRecord->AsXSQLDA()),
+             true);
+    } else if (area->sqld == 0) {
+        FSQLRecord->SetCount(0);
+    }
+    FSQLRecord->InitializeDescribed();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Execution
+
+void TFIBQuery::BeginExecution() {
+    if (BeforeExecute) BeforeExecute(this);
+    TFIBTransaction* tr = Transaction();
+    if (!tr) RaiseClientError(22, ComponentPath(this));
+    FSQLRecord->ClearValues();
+    if ((FOptions & qoStartTransaction) && !tr->Active()) tr->StartTransaction();
+    tr->DoOnSQLExec(this, koBefore);
+}
+
+void TFIBQuery::EndExecution() {
+    if (AfterExecute) AfterExecute(this);
+    TFIBTransaction* tr = Transaction();
+    if (tr) tr->DoOnSQLExec(this, koAfter);
+    FUserSQLParams->SetModified(false);
+    FMacroChanged = false;
+    FNeedForceIsNull = false;
+    FUserSQLParams->ReleaseStreamValues();
+    FSQLParams->ReleaseStreamValues();
+    FHaveStreamParams = false;
+    if ((FOptions & qoAutoCommit) && tr && tr->Active()) {
+        if (tr->TimeoutAction() == TACommitRetaining)
+            tr->CommitRetaining();
+        else
+            tr->Commit();
+    }
+}
+
+XSQLDA* TFIBQuery::InputXSQLDA(bool NoParams) {
+    if (vDiffParams && FDoParamCheck && !NoParams) {
+        FSQLParams->AssignValues(FUserSQLParams.get());
+        return FSQLParams->AsXSQLDA();
+    }
+    if (FUserSQLParams->HasDefferedSettings()) FUserSQLParams->ApplyDeferredSettings();
+    return FUserSQLParams->AsXSQLDA();
+}
+
+void TFIBQuery::ExecQuery() {
+    TRunStateGuard guard(FQueryRunState, qrsInExecute);
+    if (FParser.SQLKind() == skDDL) {
+        ExecuteImmediate();
+        return;
+    }
+    BeginExecution();
+    const bool noParams = Params()->Count() < 1;
+    if (FDoParamCheck && !noParams)
+        Prepare();
+    else if (!FPrepared)
+        Prepare();
+    FUserSQLParams->WriteStreamValues();
+    XSQLDA* input = InputXSQLDA(noParams);
+
+    IIBClientLibrary* lib = ClientLibrary();
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        switch (FSQLType) {
+        case SQLSelect:
+        case SQLSelectForUpdate:
+            if (FOpen) Close();
+            Call(lib->isc_dsql_execute(StatusVector(), TRHandle(), &FHandle, Dialect(), input),
+                 true);
+            FOpen = true;
+            FBOF = true;
+            FEof = false;
+            FRecordCount = 0;
+            FSQLRecord->ClearValues();
+            if (FGoToFirstRecordOnExecute) Next();
+            break;
+        case SQLExecProcedure:
+            Call(lib->isc_dsql_execute2(StatusVector(), TRHandle(), &FHandle, Dialect(), input,
+                                        FSQLRecord->AsXSQLDA()),
+                 true);
+            FProcExecuted = true;
+            break;
+        case SQLCommit:
+            Transaction()->Commit();
+            break;
+        case SQLRollback:
+            Transaction()->Rollback();
+            break;
+        default:
+            Call(lib->isc_dsql_execute(StatusVector(), TRHandle(), &FHandle, Dialect(), input),
+                 true);
+            break;
+        }
+    } catch (...) {
+        FCallTime = quint32(timer.elapsed());
+        throw;
+    }
+    FCallTime = quint32(timer.elapsed());
+    if (FDoParamCheck && !noParams && FHaveMacros) KeepParamValues(*FUserSQLParams, true);
+    EndExecution();
+    if (!FOpen && (FOptions & qoFreeHandleAfterExecute)) FreeHandle();
+}
+
+TFIBXSQLDA* TFIBQuery::Next() {
+    if (FEof) return nullptr;
+    CheckOpen(S("fetch next record"));
+    if (OnSQLFetch) {
+        bool stop = false;
+        OnSQLFetch(FRecordCount, stop);
+        if (stop && !HasState(csLoading)) return nullptr;
+    }
+    IIBClientLibrary* lib = ClientLibrary();
+    const ISC_STATUS result = Call(
+        lib->isc_dsql_fetch(StatusVector(), &FHandle, Dialect(), FSQLRecord->AsXSQLDA()), false);
+    if (result <= 0) {
+        ++FRecordCount;
+        FBOF = false;
+        return FSQLRecord.get();
+    }
+    if (result == 100) {
+        FEof = true;
+        return nullptr;
+    }
+    if (StatusContains(isc_dsql_cursor_err)) {
+        FEof = true;
+        return nullptr;
+    }
+    // The error is taken from the status vector before closing reuses the vector.
+    try {
+        RaiseInterBaseError(lib, this);
+    } catch (...) {
+        try {
+            Close();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TFIBQuery::Close() {
+    // Whatever happens to the cursor, the statement no longer counts it as open.
+    const auto finish = [this](bool mayRaise) {
+        FQueryRunState &= ~TQueryRunState(qrsInClose);
+        FEof = FBOF = FOpen = FProcExecuted = false;
+        if (!(FOptions & qoFreeHandleAfterExecute)) return;
+        if (mayRaise) {
+            FreeHandle();
+            return;
+        }
+        try {
+            FreeHandle();
+        } catch (...) {
+        }
+    };
+    FQueryRunState |= qrsInClose;
+    try {
+        IIBClientLibrary* lib = ClientLibrary();
+        if (FHandle && FOpen && lib && (FSQLType == SQLSelect || FSQLType == SQLSelectForUpdate)) {
+            if (TFIBTransaction* tr = Transaction()) tr->DoOnSQLExec(this, koOther);
+            const ISC_STATUS result =
+                Call(lib->isc_dsql_free_statement(StatusVector(), &FHandle, DSQL_close), false);
+            // A cursor the server already closed (its transaction ended) is closed enough.
+            if (StatusReportsError() && result > 0 && !StatusContains(isc_bad_stmt_handle) &&
+                !StatusContains(isc_dsql_cursor_close_err))
+                RaiseInterBaseError(lib, this);
+        }
+    } catch (...) {
+        finish(false);
+        throw;
+    }
+    finish(true);
+}
+
+void TFIBQuery::FreeHandle() {
+    FSQLRecord->SetCount(0);
+    if (FHandle) {
+        IIBClientLibrary* lib = ClientLibrary();
+        if (lib) {
+            const ISC_STATUS result =
+                Call(lib->isc_dsql_free_statement(StatusVector(), &FHandle, DSQL_drop), false);
+            // A statement the server no longer knows is dropped already.
+            if (StatusReportsError() && result > 0 && result != isc_bad_stmt_handle) {
+                FPrepared = false;
+                FHandle = 0;
+                FEof = true;
+                RaiseInterBaseError(lib, this);
+            }
+        }
+        FEof = true;
+    }
+    FPrepared = false;
+    FHandle = 0;
+}
+
+void TFIBQuery::ExecuteImmediate() {
+    BeginExecution();
+    if (FProcessedSQL.isEmpty() || FMacroChanged) {
+        RebuildServerText();
+        FMacroChanged = false;
+    } else {
+        EncodeServerText();
+    }
+    FUserSQLParams->WriteStreamValues();
+    XSQLDA* input = InputXSQLDA(Params()->Count() < 1);
+    FreeHandle();
+    IIBClientLibrary* lib = ClientLibrary();
+    if (!lib) RaiseClientError(21, ComponentPath(this));
+    Call(lib->isc_dsql_execute_immediate(StatusVector(), DBHandle(), TRHandle(), 0,
+                                         FPreparedSQL.constData(), Dialect(), input),
+         true);
+    EndExecution();
+}
+
+bool TFIBQuery::Eof() {
+    if (FEof && FOpen && (FOptions & qoFreeHandleAfterExecute)) FreeHandle();
+    return FEof || !FOpen;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows affected
+
+TAllRowsAffected TFIBQuery::AllRowsAffected() {
+    if (!FPrepared) Prepare();
+    IIBClientLibrary* lib = ClientLibrary();
+    const char item = isc_info_sql_records;
+    QByteArray answer(255, '\0');
+    Call(lib->isc_dsql_sql_info(StatusVector(), &FHandle, 1, &item, short(answer.size()),
+                                answer.data()),
+         true);
+    TAllRowsAffected result;
+    if (answer[0] == char(isc_info_end)) return result;
+    if (answer[0] != char(isc_info_sql_records)) RaiseClientError(0);
+    const int total = lib->isc_vax_integer(answer.constData() + 1, 2);
+    if (total > answer.size()) {
+        answer = QByteArray(total, '\0');
+        Call(lib->isc_dsql_sql_info(StatusVector(), &FHandle, 1, &item, short(answer.size()),
+                                    answer.data()),
+             true);
+    }
+    int p = 3;
+    while (p < answer.size()) {
+        const char code = answer[p];
+        if (code == char(isc_info_end)) break;
+        if (p + 3 > answer.size()) RaiseClientError(0);
+        const short length = short(lib->isc_vax_integer(answer.constData() + p + 1, 2));
+        if (p + 3 + length > answer.size()) RaiseClientError(0);
+        const qint32 value = lib->isc_vax_integer(answer.constData() + p + 3, length);
+        switch (code) {
+        case isc_info_req_select_count:
+            result.Selects = value;
+            break;
+        case isc_info_req_insert_count:
+            result.Inserts = value;
+            break;
+        case isc_info_req_update_count:
+            result.Updates = value;
+            break;
+        case isc_info_req_delete_count:
+            result.Deletes = value;
+            break;
+        default:
+            RaiseClientError(0);
+        }
+        p += 3 + length;
+    }
+    return result;
+}
+
+qint32 TFIBQuery::RowsAffected() {
+    const TAllRowsAffected counts = AllRowsAffected();
+    switch (FSQLType) {
+    case SQLSelect:
+        return counts.Selects;
+    case SQLInsert:
+        return counts.Inserts;
+    case SQLUpdate:
+        return counts.Updates;
+    case SQLDelete:
+        return counts.Deletes;
+    default:
+        return counts.Selects + counts.Inserts + counts.Updates + counts.Deletes;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters and columns
+
+TFIBXSQLDA* TFIBQuery::Params() {
+    if (!vUserParamsCreated) SQLTextChanged();
+    return FUserSQLParams.get();
+}
+
+TFIBXSQLVAR* TFIBQuery::FindParam(const QString& aParamName) {
+    return Params()->FindParam(aParamName);
+}
+
+TFIBXSQLVAR* TFIBQuery::ParamByName(const QString& ParamName) {
+    if (TFIBXSQLVAR* found = FindParam(ParamName)) return found;
+    // The outputs of a procedure are set and read like its inputs.
+    if (IsProc()) return FieldByName(ParamName);
+    throw Exception(
+        Format(S("Parameter \"%s\" does not exist in %s"), ParamName, ComponentPath(this)));
+}
+
+qint32 TFIBQuery::ParamCount() {
+    return Params()->Count();
+}
+
+QString TFIBQuery::ParamName(qint32 ParamIndex) {
+    return Params()->Vars(ParamIndex)->Name();
+}
+
+bool TFIBQuery::ParamExist(const QString& ParamName, qint32& Index) {
+    TFIBXSQLVAR* found = FindParam(ParamName);
+    Index = found ? found->Index() : -1;
+    return found != nullptr;
+}
+
+TFIBXSQLVAR* TFIBQuery::Fields(qint32 Index) const {
+    if (Index < 0 || Index >= FSQLRecord->Count())
+        RaiseClientError(41, S("Field No: ") + IntToStr(Index));
+    return FSQLRecord->Vars(Index);
+}
+
+TFIBXSQLVAR* TFIBQuery::FindField(const QString& FieldName) const {
+    return FSQLRecord->ByName(FieldName);
+}
+
+TFIBXSQLVAR* TFIBQuery::FieldByName(const QString& FieldName) const {
+    TFIBXSQLVAR* found = FindField(FieldName);
+    if (!found) RaiseClientError(41, FieldName);
+    return found;
+}
+
+qint32 TFIBQuery::FieldIndex(const QString& FieldName) const {
+    TFIBXSQLVAR* found = FindField(FieldName);
+    return found ? found->Index() : -1;
+}
+
+qint32 TFIBQuery::FieldCount() const {
+    return FSQLRecord->Count();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Macros and NULL comparisons
+
+QString TFIBQuery::ReadySQLText(bool ForChangeExecSQL) {
+    if (ForChangeExecSQL) vDiffParams = false;
+    QString result = FParser.SQLText();
+    const bool noForce = (FOptions & qoNoForceIsNull) != 0;
+    if (!FHaveMacros && noForce) return result;
+    // Positions in the result lag behind the parser's by offset.
+    int offset = 0;
+    const bool mayForce =
+        !noForce && ((FQueryRunState & qrsInExecute) || !(FQueryRunState & qrsInPrepare));
+    TFIBXSQLDA* params = Params();
+    for (int i = 0; i < params->Count(); ++i) {
+        TFIBXSQLVAR* var = params->Vars(i);
+        if (var->IsMacro()) {
+            QString value = var->AsString();
+            if (var->Quoted() && !value.startsWith(QLatin1Char('\'')))
+                value = QLatin1Char('\'') + value + QLatin1Char('\'');
+            const int begin = var->BeginPosInText() - offset;
+            const int end = var->EndPosInText() - offset;
+            result.replace(begin - 1, end - begin + 1, value);
+            offset += (end - begin + 1) - int(value.size());
+            var->SetOldValue(value);
+            if (ForChangeExecSQL) vDiffParams = true;
+            continue;
+        }
+        if (!mayForce || !var->InWhereClause() || !var->CanForceIsNull() || !var->IsNull())
+            continue;
+        // 1-based position in the result of the character before the marker.
+        int p = var->BeginPosInText() - 1 - offset;
+        while (p >= 1 && IsKeywordDelimiter(result[p - 1]))
+            --p;
+        if (p < 1) continue;
+        const QChar at = result[p - 1];
+        const QChar before = p >= 2 ? result[p - 2] : QChar();
+        QString replacement;
+        if (at == QLatin1Char('=')) {
+            if (before == QLatin1Char('!') || before == QLatin1Char('^') ||
+                before == QLatin1Char('~')) {
+                --p;
+                replacement = S(" IS NOT NULL ");
+            } else if (before != QLatin1Char('<') && before != QLatin1Char('>')) {
+                replacement = S(" IS NULL ");
+            }
+        } else if (at == QLatin1Char('>') && before == QLatin1Char('<')) {
+            --p;
+            replacement = S(" IS NOT NULL ");
+        }
+        if (replacement.isEmpty()) continue;
+        const int end = var->EndPosInText() - offset;
+        result.replace(p - 1, end - p + 1, replacement);
+        offset += (end - p + 1) - int(replacement.size());
+        if (ForChangeExecSQL) {
+            var->SetOldValue(QVariant::fromValue(nullptr));
+            vDiffParams = true;
+        }
+    }
+    return result;
+}
+
+bool TFIBQuery::NeedsReprepare() {
+    if (!FPrepared || FMacroChanged || FNeedForceIsNull) return true;
+    if (!FHaveMacros && (FOptions & qoNoForceIsNull)) return false;
+    TFIBXSQLDA* params = Params();
+    for (int i = 0; i < params->Count(); ++i) {
+        TFIBXSQLVAR* var = params->Vars(i);
+        if (var->IsMacro()) {
+            if (var->AsVariant() != var->OldValue()) return true;
+        } else if (var->CanForceIsNull()) {
+            if (var->IsNull() != IsVariantNull(var->OldValue())) return true;
+        }
+    }
+    return false;
+}
+
+void TFIBQuery::KeepParamValues(TFIBXSQLDA& ParamsList, bool Save) {
+    for (int i = 0; i < ParamsList.Count(); ++i) {
+        TFIBXSQLVAR* var = ParamsList.Vars(i);
+        if (Save) {
+            if (var->Initialized()) var->SetOldValue(var->AsVariant());
+            continue;
+        }
+        if (var->IsBlob()) continue;
+        if (!var->OldValue().isValid()) {
+            XSQLVAR* raw = var->AsXSQLVAR();
+            if ((raw->sqltype & ~1) == SQL_VARYING)
+                raw->sqltype = short(SQL_TEXT | (raw->sqltype & 1));
+            var->SetIsNull(true);
+        } else {
+            var->SetAsVariant(var->OldValue());
+        }
+    }
+}
+
+void TFIBQuery::FillOnlySrvParams() {
+    FOnlySrvParams.clear();
+    if (!vDiffParams) return;
+    TFIBXSQLDA* params = Params();
+    for (int i = 0; i < params->Count(); ++i) {
+        TFIBXSQLVAR* var = params->Vars(i);
+        TFIBXSQLVAR* server = Registered(*FSQLParams, var->Name());
+        if (!server) continue;
+        const int serverType = server->ServerSQLType();
+        if (serverType != SQL_TIMESTAMP && serverType != SQL_TYPE_DATE) continue;
+        switch (var->SQLType()) {
+        case SQL_DOUBLE:
+        case SQL_FLOAT:
+        case SQL_D_FLOAT:
+        case SQL_INT64:
+            if (!var->IsNull()) var->SetAsDateTime(DayCountToDateTime(var->AsDouble()));
+            break;
+        default:
+            break;
+        }
+    }
+    for (int i = 0; i < FSQLParams->Count(); ++i) {
+        const QString name = FSQLParams->Vars(i)->Name();
+        bool known = false;
+        for (int j = 0; j < params->Count() && !known; ++j)
+            known = params->Vars(j)->Name().compare(name, Qt::CaseInsensitive) == 0;
+        if (!known) FOnlySrvParams.emplace(name, i);
+    }
+}
+
+void TFIBQuery::ApplyMacro() {
+    if (HasState(csDesigning)) return;
+    Close();
+    FreeHandle();
+    const QString source = ReadySQLText(true);
+    const auto scan =
+        ParseParams(source, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), false, this);
+    if (scan) {
+        FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
+        FProcessedSQL = scan->ServerText;
+        FCodePageApplied = false;
+    }
+    FMacroChanged = false;
+    FNeedForceIsNull = false;
+}
+
+void TFIBQuery::RestoreMacroDefaultValues() {
+    TFIBXSQLDA* params = Params();
+    for (int i = 0; i < params->Count(); ++i) {
+        TFIBXSQLVAR* var = params->Vars(i);
+        if (var->IsMacro()) var->SetAsString(var->DefMacroValue());
+    }
+}
+
+QString TFIBQuery::DefMacroValue(const QString& MacroName) {
+    return ParamByName(MacroName)->DefMacroValue();
+}
