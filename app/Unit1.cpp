@@ -5,6 +5,7 @@
 #include "DBGrid.h"
 #include "MotDePasse.h"
 #include "pFIBDatabase.h"
+#include "pFIBQuery.h"
 
 #include <QCloseEvent>
 
@@ -178,6 +179,8 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     transSource->SetName(QStringLiteral("transSource"));
     transLocale = new TpFIBTransaction(this);
     transLocale->SetName(QStringLiteral("transLocale"));
+    qryLocale = new TpFIBQuery(this);
+    qryLocale->SetName(QStringLiteral("qryLocale"));
 
     dbSource->SetSQLDialect(3);
     dbSource->SetDefaultTransaction(transSource);
@@ -200,6 +203,9 @@ void TfrmPrincipale::CreateDatabaseObjects() {
                                            QStringLiteral("read_committed")});
     transLocale->SetTimeoutAction(TACommit);
     transLocale->SetTPBMode(tpbDefault);
+
+    qryLocale->SetDatabase(dbSource);
+    qryLocale->SetTransaction(transLocale);
 }
 
 void TfrmPrincipale::ConnectHandlers() {

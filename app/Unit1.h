@@ -17,6 +17,7 @@ class TPanel;
 class TRadioGroup;
 class TpFIBDatabase;
 class TpFIBTransaction;
+class TpFIBQuery;
 
 class TfrmPrincipale : public QWidget, public TComponent {
     Q_OBJECT
@@ -58,6 +59,8 @@ public:
     TpFIBDatabase* dbSource = nullptr;
     TpFIBTransaction* transSource = nullptr;
     TpFIBTransaction* transLocale = nullptr;
+    // The statement of the change run, one mandate at a time in transLocale.
+    TpFIBQuery* qryLocale = nullptr;
 
     void FormCreate(TObject* Sender);
     void FormClose(TObject* Sender);

@@ -4,6 +4,7 @@
 #include "MotDePasse.h"
 #include "Unit1.h"
 #include "pFIBDatabase.h"
+#include "pFIBQuery.h"
 
 #include <QSettings>
 #include <QTest>
@@ -73,6 +74,11 @@ TEST(FenetreConnectee, ConnectsAndStartsItsReadingTransactionAtCreation) {
               QStringList({QStringLiteral("write"), QStringLiteral("nowait"),
                            QStringLiteral("rec_version"), QStringLiteral("read_committed")}));
     EXPECT_EQ(frm.transLocale->TimeoutAction(), TACommit);
+    // The change run's statement works in the writing transaction, not the reading one that
+    // the connection would have given it by default.
+    EXPECT_EQ(frm.qryLocale->Database(), frm.dbSource);
+    EXPECT_EQ(frm.qryLocale->Transaction(), frm.transLocale);
+    EXPECT_EQ(ComponentPath(frm.qryLocale), QStringLiteral("frmPrincipale.qryLocale"));
 }
 
 TEST(FenetreConnectee, ClosingRollsBackTheReadingTransactionAndDisconnects) {
