@@ -567,17 +567,11 @@ int TFIBDatabase::RegisterFIBBase(TFIBBase* base) {
 }
 
 void TFIBDatabase::UnregisterFIBBase(int index) {
-    if (index < 0 || index >= FIBBaseCount()) return;
-    TFIBBase* leaving = FFIBBases[size_t(index)];
-    if (leaving) {
-        leaving->FDatabase = nullptr;
-        leaving->FIndexInDatabase = -1;
-    }
-    const int last = FIBBaseCount() - 1;
-    if (index != last) {
-        TFIBBase* moved = FFIBBases[size_t(last)];
-        FFIBBases[size_t(index)] = moved;
-        if (moved) moved->FIndexInDatabase = index;
-    }
-    FFIBBases.pop_back();
+    RemoveLinkAt(
+        FFIBBases, index,
+        [](TFIBBase* leaving) {
+            leaving->FDatabase = nullptr;
+            leaving->FIndexInDatabase = -1;
+        },
+        [](TFIBBase* moved, int position) { moved->FIndexInDatabase = position; });
 }

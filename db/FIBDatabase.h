@@ -103,6 +103,22 @@ template <typename Handler> struct TFIBListener {
     TObject* owner = nullptr;
 };
 
+// Takes the link at `index` out of a connection's or transaction's list without leaving a gap:
+// the last link moves into its place. `detach` clears the leaving link's side of the pair,
+// `renumber` tells the moved link its new position.
+template <typename Link, typename Detach, typename Renumber>
+void RemoveLinkAt(std::vector<Link*>& links, int index, Detach detach, Renumber renumber) {
+    if (index < 0 || index >= int(links.size())) return;
+    if (Link* leaving = links[size_t(index)]) detach(leaving);
+    const int last = int(links.size()) - 1;
+    if (index != last) {
+        Link* moved = links[size_t(last)];
+        links[size_t(index)] = moved;
+        if (moved) renumber(moved, index);
+    }
+    links.pop_back();
+}
+
 // Tells the listeners of an object that is going away, from the last to the first. None of them
 // may stop the others, and a listener may take itself off the list while it is called.
 template <typename Handler, typename... Args>

@@ -496,19 +496,13 @@ int TFIBTransaction::RegisterFIBBase(TFIBBase* base) {
 }
 
 void TFIBTransaction::UnregisterFIBBase(int index) {
-    if (index < 0 || index >= FIBBaseCount()) return;
-    TFIBBase* leaving = FFIBBases[size_t(index)];
-    if (leaving) {
-        leaving->FTransaction = nullptr;
-        leaving->FIndexInTransaction = -1;
-    }
-    const int last = FIBBaseCount() - 1;
-    if (index != last) {
-        TFIBBase* moved = FFIBBases[size_t(last)];
-        FFIBBases[size_t(index)] = moved;
-        if (moved) moved->FIndexInTransaction = index;
-    }
-    FFIBBases.pop_back();
+    RemoveLinkAt(
+        FFIBBases, index,
+        [](TFIBBase* leaving) {
+            leaving->FTransaction = nullptr;
+            leaving->FIndexInTransaction = -1;
+        },
+        [](TFIBBase* moved, int position) { moved->FIndexInTransaction = position; });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // Connections and transactions against the tests' private server: connecting and its failures,
 // the alias store, dialects, parameter blocks, ends, timeouts and the links' notifications.
+#include "TestSupport.h"
 #include "FIBDatabase.h"
 #include "FIBSafeTimer.h"
 #include "MotDePasse.h"
@@ -20,19 +21,8 @@
 
 namespace {
 
-QString S(const char* text) { return QString::fromUtf8(text); }
-
 const char* const Scratch = "RAVELIN_ESSAI_CNX";
 QTemporaryDir* AliasFolder = nullptr;
-
-template <typename E, typename F> E Raised(F&& action) {
-    try {
-        action();
-    } catch (const E& e) {
-        return e;
-    }
-    throw std::logic_error("expected exception not raised");
-}
 
 // Statements go straight through the client library: the layer's own statements are built on
 // these classes, not the other way round.

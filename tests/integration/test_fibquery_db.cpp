@@ -1,6 +1,7 @@
 // Statements against the tests' private server: the bank change run's own statements with the
 // database contents they leave, the prepares the server sees, NULL comparisons, macros, the
 // transaction's and the connection's ends, the error hook, blobs and the statement's messages.
+#include "TestSupport.h"
 #include "CountingClientLibrary.h"
 #include "FIBQuery.h"
 #include "MotDePasse.h"
@@ -19,20 +20,7 @@
 
 namespace {
 
-QString S(const char* text) {
-    return QString::fromUtf8(text);
-}
-
 const char* const Scratch = "RAVELIN_ESSAI_REQ";
-
-template <typename E, typename F> E Raised(F&& action) {
-    try {
-        action();
-    } catch (const E& e) {
-        return e;
-    }
-    throw std::logic_error("expected exception not raised");
-}
 
 // The program's quoting of a text value inside its SQL.
 QString Quoted(const QString& value) {

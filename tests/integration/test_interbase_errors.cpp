@@ -1,5 +1,6 @@
 // Real failures of the private server turned into the layer's exceptions, and the program's
 // parameter block accepted by the real server.
+#include "TestSupport.h"
 #include "IB_Intf.h"
 #include "MotDePasse.h"
 #include "fib.h"
@@ -10,10 +11,6 @@
 #include <vector>
 
 namespace {
-
-QString S(const char* text) {
-    return QString::fromUtf8(text);
-}
 
 const QByteArray Gestion("127.0.0.1:TALVIK_GESTION");
 

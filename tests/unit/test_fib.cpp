@@ -1,5 +1,6 @@
 // The layer's exceptions, their messages, and the database and transaction parameter blocks,
 // byte for byte.
+#include "TestSupport.h"
 #include "IB_Intf.h"
 #include "fib.h"
 
@@ -17,10 +18,6 @@ QByteArray Bytes(std::initializer_list<int> values) {
     for (int v : values)
         b.append(char(v));
     return b;
-}
-
-QString S(const char* text) {
-    return QString::fromUtf8(text);
 }
 
 struct TBlock {

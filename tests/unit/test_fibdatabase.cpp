@@ -1,5 +1,6 @@
 // Connections, transactions and links without a server: version parsing, memo subtypes, the
 // checks that come before any client call, link bookkeeping and destruction in either order.
+#include "TestSupport.h"
 #include "FIBDatabase.h"
 #include "pFIBDatabase.h"
 
@@ -9,8 +10,6 @@
 #include <vector>
 
 namespace {
-
-QString S(const char* text) { return QString::fromUtf8(text); }
 
 template <typename F> EFIBClientError ClientError(F&& action) {
     try {

@@ -1,24 +1,12 @@
 // Statements without a server: the rewriting of NULL comparisons and macros, the parameter list
 // built at each text change, and the messages raised before any server is asked.
+#include "TestSupport.h"
 #include "FIBQuery.h"
 #include "pFIBQuery.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-QString S(const char* text) {
-    return QString::fromUtf8(text);
-}
-
-template <typename E, typename F> E Raised(F&& action) {
-    try {
-        action();
-    } catch (const E& e) {
-        return e;
-    }
-    throw std::logic_error("expected exception not raised");
-}
 
 class Query : public ::testing::Test {
 protected:

@@ -1,15 +1,12 @@
 // The connection's parameter lines: what their owner is told, the lookup by DPB code and the
 // typed view TConnectParams.
+#include "TestSupport.h"
 #include "fib.h"
 #include "pFIBProps.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-QString S(const char* text) {
-    return QString::fromUtf8(text);
-}
 
 // Stands in for the connection: records what it is told, may refuse changes, and lends its
 // parameter lines to TConnectParams.

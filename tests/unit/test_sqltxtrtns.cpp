@@ -1,5 +1,6 @@
 // Statement texts: kinds, the parameter scan in both modes, the server text, the scan errors,
 // and a generated corpus that holds the scan to its position promises.
+#include "TestSupport.h"
 #include "SqlTxtRtns.h"
 
 #include "Classes.h"
@@ -13,10 +14,6 @@
 #include <string>
 
 namespace {
-
-QString S(const char* text) {
-    return QString::fromUtf8(text);
-}
 
 const QString CRLF = QStringLiteral("\r\n");
 
