@@ -355,15 +355,19 @@ void TFIBQuery::EncodeServerText() {
 // The server text from the application's: macros expanded, NULL comparisons rewritten, markers
 // turned into "?". The server list is rebuilt from it, taking over the values of its namesakes.
 void TFIBQuery::RebuildServerText() {
+    ScanServerText();
+    FCodePageApplied = false;
+    EncodeServerText();
+}
+
+bool TFIBQuery::ScanServerText() {
     const QString source = ReadySQLText(true);
     const auto scan =
         ParseParams(source, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), false, this);
-    if (scan) {
-        FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
-        FProcessedSQL = scan->ServerText;
-    }
-    FCodePageApplied = false;
-    EncodeServerText();
+    if (!scan) return false;
+    FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
+    FProcessedSQL = scan->ServerText;
+    return true;
 }
 
 bool TFIBQuery::IsProc() const {
@@ -974,14 +978,7 @@ void TFIBQuery::ApplyMacro() {
     if (HasState(csDesigning)) return;
     Close();
     FreeHandle();
-    const QString source = ReadySQLText(true);
-    const auto scan =
-        ParseParams(source, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), false, this);
-    if (scan) {
-        FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
-        FProcessedSQL = scan->ServerText;
-        FCodePageApplied = false;
-    }
+    if (ScanServerText()) FCodePageApplied = false;
     FMacroChanged = false;
     FNeedForceIsNull = false;
 }

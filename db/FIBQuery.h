@@ -202,6 +202,9 @@ private:
     std::unique_ptr<TFIBXSQLDA> BuildList(const std::vector<TParamOccurrence>& occurrences,
                                           TFIBXSQLDA* old, bool UserParams);
     void RebuildServerText();
+    // Scans the text after macros and NULL rewriting into the server text and the server list;
+    // false when the scan was skipped (a missing name while loading).
+    bool ScanServerText();
     void DescribeParams();
     void DescribeColumns();
     void InternalPrepare();

@@ -1,7 +1,7 @@
 // The main window against the tests' private server: it connects at creation, reads in its
 // snapshot transaction and leaves nothing behind when it closes.
 #include "BoxRecorder.h"
-#include "MotDePasse.h"
+#include "ProgramConnection.h"
 #include "Unit1.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
@@ -34,13 +34,8 @@ void Executer(TFIBDatabase& db, const char* sql) {
 // A second connection, the way the window makes its own.
 std::unique_ptr<TpFIBDatabase> SecondeConnexion() {
     auto db = std::make_unique<TpFIBDatabase>();
-    db->SetDBName(QStringLiteral("127.0.0.1:TALVIK_GESTION"));
-    db->DBParams().SetStringList({QStringLiteral("user_name=SYSDBA"),
-                                  QStringLiteral("lc_ctype=ISO8859_1"),
-                                  QStringLiteral("password=") + MotDePasseGestion()});
-    db->SetLibraryName(QStringLiteral("fbClient.dll"));
+    ConfigureProgramConnection(*db);
     db->SetSynchronizeTime(false);
-    db->SetSQLDialect(3);
     db->Open(true);
     return db;
 }

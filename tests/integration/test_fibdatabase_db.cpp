@@ -1,5 +1,6 @@
 // Connections and transactions against the tests' private server: connecting and its failures,
 // the alias store, dialects, parameter blocks, ends, timeouts and the links' notifications.
+#include "ProgramConnection.h"
 #include "TestSupport.h"
 #include "FIBDatabase.h"
 #include "FIBSafeTimer.h"
@@ -63,21 +64,11 @@ protected:
         Configure(*Db, S("127.0.0.1:TALVIK_GESTION"));
         Tr = new TpFIBTransaction(&Form);
         Tr->SetName(S("transLocale"));
-        Tr->SetDefaultDatabase(Db);
-        Tr->SetTPBMode(tpbDefault);
-        Tr->TRParams().SetStringList(
-            {S("write"), S("nowait"), S("rec_version"), S("read_committed")});
-        Tr->SetTimeoutAction(TACommit);
+        ConfigureProgramWriteTransaction(*Tr, Db);
     }
 
     static void Configure(TFIBDatabase& db, const QString& name) {
-        db.SetDBName(name);
-        db.DBParams().Clear();
-        db.DBParams().Add(S("user_name=SYSDBA"));
-        db.DBParams().Add(S("lc_ctype=ISO8859_1"));
-        db.DBParams().Add(S("password=") + MotDePasseGestion());
-        db.SetLibraryName(S("fbClient.dll"));
-        db.SetSQLDialect(3);
+        ConfigureProgramConnection(db, name);
     }
 
     // A second attachment from which the tests look at what the first one left behind.

@@ -1,6 +1,7 @@
 // Statements against the tests' private server: the bank change run's own statements with the
 // database contents they leave, the prepares the server sees, NULL comparisons, macros, the
 // transaction's and the connection's ends, the error hook, blobs and the statement's messages.
+#include "ProgramConnection.h"
 #include "TestSupport.h"
 #include "CountingClientLibrary.h"
 #include "FIBQuery.h"
@@ -30,13 +31,7 @@ QString Quoted(const QString& value) {
 }
 
 void Configure(TFIBDatabase& db) {
-    db.SetDBName(S("127.0.0.1:TALVIK_GESTION"));
-    db.DBParams().Clear();
-    db.DBParams().Add(S("user_name=SYSDBA"));
-    db.DBParams().Add(S("lc_ctype=ISO8859_1"));
-    db.DBParams().Add(S("password=") + MotDePasseGestion());
-    db.SetLibraryName(S("fbClient.dll"));
-    db.SetSQLDialect(3);
+    ConfigureProgramConnection(db);
     db.SetSynchronizeTime(false);
 }
 
@@ -110,11 +105,7 @@ protected:
         Configure(*Db);
         Tr = new TpFIBTransaction(&Form);
         Tr->SetName(S("transLocale"));
-        Tr->SetDefaultDatabase(Db);
-        Tr->SetTPBMode(tpbDefault);
-        Tr->TRParams().SetStringList(
-            {S("write"), S("nowait"), S("rec_version"), S("read_committed")});
-        Tr->SetTimeoutAction(TACommit);
+        ConfigureProgramWriteTransaction(*Tr, Db);
         Q = new TCountingQuery(&Form);
         Q->SetName(S("qryLocale"));
         Q->SetDatabase(Db);
