@@ -55,12 +55,12 @@ TStringCollection::TStringCollection(qint32 HighBounds) : FHighBounds(std::max(H
 void TStringCollection::AddRow() {
     if (FCount == FCapacity) {
         const qint32 capacity = FCapacity == 0 ? 128 : FCapacity + FCapacity / 2;
-        auto rows = std::make_unique<char*[]>(size_t(capacity));
+        auto rows = std::make_unique_for_overwrite<quint32[]>(size_t(capacity));
         std::copy(FRows.get(), FRows.get() + FCount, rows.get());
         FRows = std::move(rows);
         FCapacity = capacity;
     }
-    FRows[FCount++] = nullptr;
+    FRows[FCount++] = NoRowData;
 }
 
 void TStringCollection::CheckPosition(qint32 Column, qint32 Row) const {
@@ -94,7 +94,7 @@ qint32 TStringCollection::RowExtent(const char* RowData) const {
 bool TStringCollection::GetString(qint32 Column, qint32 Row, const char*& Data,
                                   qint32& Length) const {
     if (Column < 0 || Column >= FHighBounds || Row < 0 || Row >= FCount) return false;
-    const char* row = FRows[Row];
+    const char* row = RowData(Row);
     if (!row) {
         Data = "";
         Length = 0;
@@ -108,13 +108,26 @@ bool TStringCollection::GetString(qint32 Column, qint32 Row, const char*& Data,
     return true;
 }
 
+char* TStringCollection::RowData(qint32 Row) const {
+    const quint32 position = FRows[Row];
+    if (position == NoRowData) return nullptr;
+    return FChunks[position >> 16].get() + (position & 0xFFFF);
+}
+
+quint32 TStringCollection::PositionOf(const char* RowData) const {
+    return quint32(FChunks.size() - 1) << 16 | quint32(RowData - FChunk);
+}
+
 char* TStringCollection::Reserve(qint32 Size) {
-    if (FTail && FTailEnd - FTail >= Size) return FTail;
+    if (FTail && FTail - FChunk < ChunkSize && FTailEnd - FTail >= Size) return FTail;
+    // The last chunk number stays free so that no position is taken for the empty row.
+    if (FChunks.size() >= 0xFFFF)
+        RaiseStoreError("String store full (%d chunks of %d bytes)", 0xFFFF, ChunkSize);
     // A row larger than a chunk is rare; leave it room to grow by its following columns.
     const qint64 size = Size <= ChunkSize ? ChunkSize : qint64(Size) + Size / 2;
     FChunks.push_back(std::make_unique_for_overwrite<char[]>(size_t(size)));
     FChunkBytes += size;
-    FTail = FChunks.back().get();
+    FChunk = FTail = FChunks.back().get();
     FTailEnd = FTail + size;
     FTailRow = -1;
     return FTail;
@@ -124,7 +137,7 @@ void TStringCollection::SetString(qint32 Column, qint32 Row, const char* Data, q
     CheckPosition(Column, Row);
     if (Length < 0 || Length > MaxStringLength)
         RaiseStoreError("String length %d out of range in column %d", Length, Column);
-    char* row = FRows[Row];
+    char* row = RowData(Row);
     if (!row && Length == 0) return;
     const TColumnSpan span = Locate(row, Column);
     const qint32 size = span.Before + 2 + Length + span.After;
@@ -148,14 +161,14 @@ void TStringCollection::SetString(qint32 Column, qint32 Row, const char* Data, q
     }
     WriteLength(dest + span.Before, Length);
     if (Length > 0) std::memcpy(dest + span.Before + 2, Data, size_t(Length));
-    FRows[Row] = dest;
+    FRows[Row] = PositionOf(dest);
     FTail = dest + size;
     FTailRow = Row;
 }
 
 void TStringCollection::SetLength(qint32 Column, qint32 Row, qint32 Length) {
     CheckPosition(Column, Row);
-    char* row = FRows[Row];
+    char* row = RowData(Row);
     if (!row || Length < 0) return;
     const TColumnSpan span = Locate(row, Column);
     if (Length >= span.Length) return;
@@ -167,7 +180,7 @@ void TStringCollection::SetLength(qint32 Column, qint32 Row, qint32 Length) {
 }
 
 qint64 TStringCollection::AllocatedBytes() const {
-    return FChunkBytes + qint64(FCapacity) * qint64(sizeof(char*)) +
+    return FChunkBytes + qint64(FCapacity) * qint64(sizeof(quint32)) +
            qint64(FChunks.capacity()) * qint64(sizeof(FChunks[0]));
 }
 

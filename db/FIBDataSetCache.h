@@ -96,7 +96,8 @@ inline void SetRecordFieldIsNull(char* Buffer, int FieldIndex0, bool Value) {
 // The separate texts: HighBounds columns, one row per cached row.
 //
 // A row's texts are kept contiguous in large arena chunks, each as a 16-bit length followed by
-// its bytes; the row table holds the start of each row, or nothing for a row of empty texts.
+// its bytes; the row table holds a 32-bit position per row (chunk number and offset, rows start
+// in a chunk's first 64 KiB), or nothing for a row of empty texts.
 // A write to the row that ends the arena is done in place (a fetch writes its columns in
 // order); any other write moves that row to the arena's end and leaves its old bytes behind,
 // which only editing does.
@@ -133,16 +134,20 @@ private:
     TColumnSpan Locate(const char* RowData, qint32 Column) const;
     qint32 RowExtent(const char* RowData) const;
     char* Reserve(qint32 Size);
+    char* RowData(qint32 Row) const;
+    quint32 PositionOf(const char* RowData) const;
     void CheckPosition(qint32 Column, qint32 Row) const;
 
     qint32 FHighBounds;
     qint32 FCount = 0;
     qint32 FCapacity = 0;
-    std::unique_ptr<char*[]> FRows;
+    static constexpr quint32 NoRowData = 0xFFFFFFFF;
+    std::unique_ptr<quint32[]> FRows;
     std::vector<std::unique_ptr<char[]>> FChunks;
     qint64 FChunkBytes = 0;
-    char* FTail = nullptr;    // first free byte of the current chunk
-    char* FTailEnd = nullptr; // end of the current chunk
+    char* FChunk = nullptr;   // the current chunk
+    char* FTail = nullptr;    // its first free byte
+    char* FTailEnd = nullptr; // its end
     qint32 FTailRow = -1;     // the row whose texts end at FTail
 };
 

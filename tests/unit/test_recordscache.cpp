@@ -394,8 +394,10 @@ TEST(StringCollection, GrowthEmptyRowsAndRelocation) {
     const QByteArray big(40000, 'b');
     store.SetString(0, 5, big.constData(), 40000);
     store.SetString(1, 5, big.constData(), 40000);
+    store.SetString(0, 6, "after", 5); // past the first 64 KiB of that chunk
     EXPECT_EQ(text(0, 5), big);
     EXPECT_EQ(text(1, 5), big);
+    EXPECT_EQ(text(0, 6), "after");
     EXPECT_EQ(text(1, 0), "moved to the end");
     EXPECT_THROW(store.SetString(0, 0, "", 70000), EMemManagerError);
     EXPECT_THROW(store.SetString(0, 300, "", 0), EMemManagerError);
