@@ -115,3 +115,43 @@ QString TIB2007Params::InstanceName() const {
 void TIB2007Params::SetInstanceName(const QString& value) {
     FOwner.SetParam(dpbInstanceName, value);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Dataset options
+
+const TStoredDataSetOption* FindStoredDataSetOption(const QString& Name) {
+    static const TStoredDataSetOption options[] = {
+        {"oTrimCharFields", poTrimCharFields, false},
+        {"oRefreshAfterPost", poRefreshAfterPost, false},
+        {"oRefreshDeletedRecord", poRefreshDeletedRecord, false},
+        {"oStartTransaction", poStartTransaction, false},
+        {"oAutoFormatFields", poAutoFormatFields, false},
+        {"oProtectedEdit", poProtectedEdit, false},
+        {"oUseSelectForLock", poUseSelectForLock, false},
+        {"oKeepSorting", poKeepSorting, false},
+        {"oPersistentSorting", poPersistentSorting, false},
+        {"oVisibleRecno", poVisibleRecno, false},
+        {"oNoForceIsNull", poNoForceIsNull, false},
+        {"oFetchAll", poFetchAll, false},
+        {"oFreeHandlesAfterClose", poFreeHandlesAfterClose, false},
+        {"oCacheCalcFields", poCacheCalcFields, false},
+        {"oRefreshAfterDelete", poRefreshAfterDelete, false},
+        {"oDontAutoClose", poDontCloseAfterEndTransaction, false},
+        {"poSetRequiredFields", pfSetRequiredFields, true},
+        {"poSetReadOnlyFields", pfSetReadOnlyFields, true},
+        {"poImportDefaultValues", pfImportDefaultValues, true},
+        {"poUseBooleanField", psUseBooleanField, true},
+        {"poUseGuidField", psUseGuidField, true},
+        {"poSQLINT64ToBCD", psSQLINT64ToBCD, true},
+        {"poApplyRepositary", psApplyRepositary, true},
+        {"poGetOrderInfo", psGetOrderInfo, true},
+        {"poAskRecordCount", psAskRecordCount, true},
+        {"poCanEditComputedFields", psCanEditComputedFields, true},
+        {"poEmptyStrToNull", psSetEmptyStrToNull, true},
+        {"poSupportUnicodeBlobs", psSupportUnicodeBlobs, true},
+        {"poUseLargeIntField", psUseLargeIntField, true},
+    };
+    for (const TStoredDataSetOption& o : options)
+        if (Name == QLatin1String(o.Name)) return &o;
+    return nullptr;
+}

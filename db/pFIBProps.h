@@ -89,3 +89,60 @@ private:
     bool FIsFirebird = true;
     TIB2007Params FIB2007{*this};
 };
+
+// ---------------------------------------------------------------------------------------------
+// Dataset options. Each option is also a stored property of the window definitions, under the
+// name that StoredDataSetOptions gives it.
+
+enum TpFIBDsOption : unsigned {
+    poTrimCharFields = 1u << 0,
+    poRefreshAfterPost = 1u << 1,
+    poRefreshDeletedRecord = 1u << 2,
+    poStartTransaction = 1u << 3,
+    poAutoFormatFields = 1u << 4,
+    poProtectedEdit = 1u << 5,
+    poUseSelectForLock = 1u << 6,
+    poKeepSorting = 1u << 7,
+    poPersistentSorting = 1u << 8,
+    poVisibleRecno = 1u << 9,
+    poNoForceIsNull = 1u << 10,
+    poFetchAll = 1u << 11,
+    poFreeHandlesAfterClose = 1u << 12,
+    poCacheCalcFields = 1u << 13,
+    poRefreshAfterDelete = 1u << 14,
+    poDontCloseAfterEndTransaction = 1u << 15,
+};
+using TpFIBDsOptions = unsigned;
+
+enum TpPrepareOption : unsigned {
+    pfSetRequiredFields = 1u << 0,
+    pfSetReadOnlyFields = 1u << 1,
+    pfImportDefaultValues = 1u << 2,
+    psUseBooleanField = 1u << 3,
+    psUseGuidField = 1u << 4,
+    psSQLINT64ToBCD = 1u << 5,
+    psApplyRepositary = 1u << 6,
+    psGetOrderInfo = 1u << 7,
+    psAskRecordCount = 1u << 8,
+    psCanEditComputedFields = 1u << 9,
+    psSetEmptyStrToNull = 1u << 10,
+    psSupportUnicodeBlobs = 1u << 11,
+    psUseLargeIntField = 1u << 12,
+};
+using TpPrepareOptions = unsigned;
+
+constexpr TpFIBDsOptions DefaultDataSetOptions =
+    poTrimCharFields | poRefreshAfterPost | poStartTransaction | poAutoFormatFields;
+constexpr TpPrepareOptions DefaultPrepareOptions =
+    pfImportDefaultValues | psUseBooleanField | psGetOrderInfo | psSetEmptyStrToNull;
+
+// One stored option: its name in a window definition, its bit, and the set it belongs to.
+struct TStoredDataSetOption {
+    const char* Name;
+    unsigned Flag;
+    bool IsPrepareOption;
+};
+// Every stored option name; nullptr when the name is none of them.
+const TStoredDataSetOption* FindStoredDataSetOption(const QString& Name);
+
+enum TCacheModelKind { cmkStandard, cmkLimitedBufferSize };
