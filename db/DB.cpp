@@ -730,7 +730,9 @@ TGraphicField::TGraphicField(TComponent* AOwner) : TBlobField(AOwner) {
 TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner) {}
 
 TDataSet::~TDataSet() {
+    // Only what needs no virtual call: the concrete dataset has closed itself already.
     BeginDestroy();
+    FInternalOpenComplete = false;
     FreeBuffers();
     // Views let go of a dataset that disappears; persistent fields forget it.
     while (!FDataSources.empty())
@@ -1258,7 +1260,7 @@ void TDataSet::RemoveDataSource(TDataSource* DataSource) {
     const auto it = std::find(FDataSources.begin(), FDataSources.end(), DataSource);
     if (it != FDataSources.end()) FDataSources.erase(it);
     DataSource->UpdateState();
-    UpdateBufferCount();
+    if (!FDestroyed) UpdateBufferCount();
 }
 
 // =============================================================================================

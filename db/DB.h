@@ -573,7 +573,7 @@ protected:
     virtual void DoBeforeClose();
     virtual void InternalClose() = 0;
     virtual void DoAfterClose();
-    virtual bool IsCursorOpen() const = 0;
+    bool IsCursorOpen() const { return FInternalOpenComplete; }
     // After a failed Last: whether the window refill may ignore its own failure.
     virtual void AfterInternalLast() {}
 

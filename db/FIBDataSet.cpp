@@ -84,6 +84,10 @@ TFIBCustomDataSet::~TFIBCustomDataSet() {
         // Nothing a closing dataset could report would reach anyone any more.
     }
     FreeCache();
+    // Fields that outlive this part of the dataset (owned by it or by a window) must not call
+    // back into it.
+    for (qint32 i = 0; i < FieldCount(); ++i)
+        if (auto* s = dynamic_cast<TFIBStringField*>(Fields(i))) s->Detaching();
     FBase.reset();
 }
 

@@ -132,7 +132,6 @@ protected:
     void DoBeforeClose() override;
     void InternalClose() override;
     void DoAfterClose() override;
-    bool IsCursorOpen() const override { return FInternalOpenComplete; }
     TField* CreateFieldOfType(TFieldType DataType) override;
     void Loaded() override;
 
