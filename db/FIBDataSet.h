@@ -223,6 +223,8 @@ protected:
     void SizeChanged() override { FReservedBuffer = QByteArray(); }
 
 private:
+    friend class TFIBCustomDataSet;
+
     void PrepareColumnInfo();
 
     bool FPrepared = false;
