@@ -152,7 +152,8 @@ namespace {
 bool ParseInteger(const QString& s, qint64 min, qint64 max, quint64 hexMask, qint64& result) {
     qsizetype i = 0;
     const qsizetype n = s.size();
-    while (i < n && s.at(i) == QLatin1Char(' ')) ++i;
+    while (i < n && s.at(i) == QLatin1Char(' '))
+        ++i;
     bool negative = false;
     if (i < n && (s.at(i) == QLatin1Char('-') || s.at(i) == QLatin1Char('+'))) {
         negative = s.at(i) == QLatin1Char('-');
@@ -235,8 +236,10 @@ qint32 StrToIntDef(const QString& s, qint32 def) {
 QString Trim(const QString& s) {
     qsizetype first = 0;
     qsizetype last = s.size() - 1;
-    while (first <= last && s.at(first).unicode() <= ' ') ++first;
-    while (last >= first && s.at(last).unicode() <= ' ') --last;
+    while (first <= last && s.at(first).unicode() <= ' ')
+        ++first;
+    while (last >= first && s.at(last).unicode() <= ' ')
+        --last;
     return s.mid(first, last - first + 1);
 }
 
@@ -255,4 +258,25 @@ QString AnsiToString(const QByteArray& bytes) {
 
 QString AnsiToString(const char* bytes, qsizetype length) {
     return QString::fromLatin1(bytes, length);
+}
+
+QString AsciiUpperCase(const QString& s) {
+    QString r = s;
+    for (QChar& c : r)
+        c = AsciiUpperCase(c);
+    return r;
+}
+
+QString AsciiLowerCase(const QString& s) {
+    QString r = s;
+    for (QChar& c : r)
+        c = AsciiLowerCase(c);
+    return r;
+}
+
+bool SameTextAscii(QStringView a, QStringView b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (AsciiUpperCase(a[i].unicode()) != AsciiUpperCase(b[i].unicode())) return false;
+    return true;
 }
