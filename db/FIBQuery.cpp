@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QVarLengthArray>
 
 #include <cstring>
 
@@ -294,7 +295,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
     auto list = std::make_unique<TFIBXSQLDA>(this, true, UserParams);
     const int count = int(occurrences.size());
     list->SetCount(count);
-    std::vector<bool> fromOld(size_t(count), false);
+    QVarLengthArray<bool, 16> fromOld(count, false);
     for (int i = 0; i < count; ++i) {
         const TParamOccurrence& occurrence = occurrences[size_t(i)];
         const QString key = occurrence.Quoted ? occurrence.Name : AsciiUpperCase(occurrence.Name);
@@ -302,11 +303,11 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
         // beyond the old ones takes a copy of the value.
         if (const int j = old ? MovableEntry(*old, key) : -1; j >= 0) {
             list->TakeEntry(*old, j, i);
-            fromOld[size_t(i)] = true;
+            fromOld[i] = true;
         } else if (TFIBXSQLVAR* earlier = Registered(*list, key);
-                   earlier && fromOld[size_t(earlier->Index())]) {
+                   earlier && fromOld[earlier->Index()]) {
             list->Vars(i)->CopyValueFrom(*earlier);
-            fromOld[size_t(i)] = true;
+            fromOld[i] = true;
         }
         list->RegisterName(occurrence.Name, i, occurrence.Quoted);
         TFIBXSQLVAR* var = list->Vars(i);
@@ -317,7 +318,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
         var->SetCanForceIsNull(occurrence.CanForceIsNull);
         var->SetBeginPosInText(occurrence.BeginPosInText);
         var->SetEndPosInText(occurrence.EndPosInText);
-        if (!fromOld[size_t(i)] && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
+        if (!fromOld[i] && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
     }
     return list;
 }

@@ -1,5 +1,6 @@
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <limits>
 
 Exception::Exception(const QString& message) {
@@ -260,7 +261,11 @@ QString AnsiToString(const char* bytes, qsizetype length) {
     return QString::fromLatin1(bytes, length);
 }
 
+// A text that has nothing to change is handed back shared, without a copy: names are mostly
+// upper case already, and lookups run on every parameter access.
 QString AsciiUpperCase(const QString& s) {
+    const auto lower = [](QChar c) { return c.unicode() >= u'a' && c.unicode() <= u'z'; };
+    if (std::none_of(s.cbegin(), s.cend(), lower)) return s;
     QString r = s;
     for (QChar& c : r)
         c = AsciiUpperCase(c);
@@ -268,6 +273,8 @@ QString AsciiUpperCase(const QString& s) {
 }
 
 QString AsciiLowerCase(const QString& s) {
+    const auto upper = [](QChar c) { return c.unicode() >= u'A' && c.unicode() <= u'Z'; };
+    if (std::none_of(s.cbegin(), s.cend(), upper)) return s;
     QString r = s;
     for (QChar& c : r)
         c = AsciiLowerCase(c);
