@@ -1,16 +1,12 @@
 #include "FIBDataSetCache.h"
 
+#include "Conversions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
-
-// moved to rtl/Conversions at merge
-double ScaledToDouble(qint64 value, int scale) {
-    if (scale < 0) return double(value) / std::pow(10.0, -scale);
-    return double(value) * std::pow(10.0, scale);
-}
 
 [[noreturn]] void RaiseMemManagerError(const char* Msg) {
     throw EMemManagerError(-1, QString::fromLatin1(Msg), nullptr);

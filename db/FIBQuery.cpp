@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QVarLengthArray>
 
 #include <cstring>
 
@@ -32,26 +33,6 @@ bool IsBlankText(const QString& text) {
     for (const QChar c : text)
         if (c.unicode() > ' ') return false;
     return true;
-}
-
-// The keyword delimiters over which a NULL comparison walks back to its operator.
-bool IsKeywordDelimiter(QChar c) {
-    switch (c.unicode()) {
-    case 0:
-    case 9:
-    case 10:
-    case 13:
-    case ' ':
-    case '"':
-    case '(':
-    case '-':
-    case '/':
-    case ';':
-    case '^':
-        return true;
-    default:
-        return false;
-    }
 }
 
 bool IsVariantNull(const QVariant& v) {
@@ -93,12 +74,9 @@ TFIBQuery::TFIBQuery(TComponent* AOwner) : TComponent(AOwner) {
     FSQL = std::make_unique<TStringList>();
     FSQL->OnChanging = [this](TObject*) { SQLTextChanging(); };
     FSQL->OnChange = [this](TObject*) { SQLTextChanged(); };
-    FUserSQLParams = std::make_unique<TFIBXSQLDA>(this, true);
-    FUserSQLParams->SetQueryHooks(MakeHooks(true));
+    FUserSQLParams = std::make_unique<TFIBXSQLDA>(this, true, true);
     FSQLParams = std::make_unique<TFIBXSQLDA>(this, true);
-    FSQLParams->SetQueryHooks(MakeHooks(false));
     FSQLRecord = std::make_unique<TFIBXSQLDA>(this, false);
-    FSQLRecord->SetQueryHooks(MakeHooks(false));
     if (auto* db = dynamic_cast<TFIBDatabase*>(AOwner)) SetDatabase(db);
     if (auto* tr = dynamic_cast<TFIBTransaction*>(AOwner)) SetTransaction(tr);
 }
@@ -113,22 +91,6 @@ TFIBQuery::~TFIBQuery() {
     }
     FHandle = 0;
     FBase.reset();
-}
-
-TFIBQueryHooks TFIBQuery::MakeHooks(bool UserParams) {
-    TFIBQueryHooks hooks;
-    hooks.Prepared = [this] { return FPrepared; };
-    hooks.RecordCount = [this] { return FRecordCount; };
-    hooks.IsExecProcedure = [this] { return FSQLType == SQLExecProcedure; };
-    hooks.TrimCharFields = [this] { return (FOptions & qoTrimCharFields) != 0; };
-    hooks.NoForceIsNull = [this] { return (FOptions & qoNoForceIsNull) != 0; };
-    hooks.SetNeedForceIsNull = [this] { FNeedForceIsNull = true; };
-    hooks.MacroChanged = [this] { return FMacroChanged; };
-    hooks.SetMacroChanged = [this] { FMacroChanged = true; };
-    hooks.SetHaveStreamParams = [this] { FHaveStreamParams = true; };
-    hooks.ApplyMacro = [this] { ApplyMacro(); };
-    if (UserParams) hooks.ServerParams = [this] { return FSQLParams.get(); };
-    return hooks;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -188,7 +150,9 @@ void TFIBQuery::DatabaseDisconnecting(TObject*) {
 
 ISC_STATUS TFIBQuery::Call(ISC_STATUS ErrCode, bool RaiseError) {
     RestoreFPUControlWord();
-    ISC_STATUS result = 0;
+    // Without a transaction to hear of it, the code still tells the caller what happened: a
+    // failed call must never pass for a success.
+    ISC_STATUS result = ErrCode;
     if (TFIBTransaction* tr = Transaction()) result = tr->Call(ErrCode, false);
     if (ErrCode > 0 && RaiseError) RaiseInterBaseError(ClientLibrary(), this);
     return result;
@@ -248,6 +212,26 @@ QByteArray TFIBQuery::EncodeText(const QString& text, bool unicode) const {
     return unicode ? text.toUtf8() : StringToAnsi(text);
 }
 
+std::optional<TParseParamsResult> TFIBQuery::ScanUserParams(const QString& text) {
+    try {
+        return ParseParams(text, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), true,
+                           this);
+    } catch (...) {
+        // A text that cannot be scanned leaves no server text behind: the previous statement
+        // must not run under the new text. The next use scans again and reports the fault.
+        FProcessedSQL.clear();
+        FPreparedSQL.clear();
+        FCodePageApplied = false;
+        vUserParamsCreated = false;
+        try {
+            if (FHandle) FreeHandle();
+        } catch (...) {
+        }
+        FPrepared = false;
+        throw;
+    }
+}
+
 void TFIBQuery::SQLTextChanged() {
     FHaveMacros = false;
     const QString text = FSQL->Text();
@@ -268,8 +252,7 @@ void TFIBQuery::SQLTextChanged() {
         TFIBDatabase* db = Database();
         FPreparedSQL = EncodeText(text, db && db->IsUnicodeConnect());
     } else {
-        const auto scan =
-            ParseParams(text, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), true, this);
+        const auto scan = ScanUserParams(text);
         if (scan) {
             auto list = BuildList(scan->Params, FUserSQLParams.get(), true);
             FUserSQLParams = std::move(list);
@@ -291,20 +274,43 @@ void TFIBQuery::SQLTextChanged() {
     FMacroChanged = false;
 }
 
+namespace {
+
+// The first entry of the old list registered under key that has not moved yet (a moved one
+// leaves an unnamed object behind) and may move: blobs do not carry their contents over.
+int MovableEntry(const TFIBXSQLDA& old, const QString& key) {
+    const auto [first, last] = old.RegisteredNames().equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (it->second >= old.Count()) continue;
+        const TFIBXSQLVAR* var = old.Vars(it->second);
+        if (var->Name() == key && !var->IsBlob()) return it->second;
+    }
+    return -1;
+}
+
+} // namespace
+
 std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurrence>& occurrences,
                                                  TFIBXSQLDA* old, bool UserParams) {
-    auto list = std::make_unique<TFIBXSQLDA>(this, true);
-    list->SetQueryHooks(MakeHooks(UserParams));
+    auto list = std::make_unique<TFIBXSQLDA>(this, true, UserParams);
     const int count = int(occurrences.size());
     list->SetCount(count);
+    QVarLengthArray<bool, 16> fromOld(count, false);
     for (int i = 0; i < count; ++i) {
         const TParamOccurrence& occurrence = occurrences[size_t(i)];
+        const QString key = occurrence.Quoted ? occurrence.Name : AsciiUpperCase(occurrence.Name);
+        // A name that occurs again keeps its descriptor, value and type; a further occurrence
+        // beyond the old ones takes a copy of the value.
+        if (const int j = old ? MovableEntry(*old, key) : -1; j >= 0) {
+            list->TakeEntry(*old, j, i);
+            fromOld[i] = true;
+        } else if (TFIBXSQLVAR* earlier = Registered(*list, key);
+                   earlier && fromOld[earlier->Index()]) {
+            list->Vars(i)->CopyValueFrom(*earlier);
+            fromOld[i] = true;
+        }
         list->RegisterName(occurrence.Name, i, occurrence.Quoted);
         TFIBXSQLVAR* var = list->Vars(i);
-        // A name that occurs again keeps its value and type; a blob's contents are not carried.
-        TFIBXSQLVAR* previous = old ? Registered(*old, var->Name()) : nullptr;
-        const bool moved = previous && !previous->IsBlob();
-        if (moved) var->CopyValueFrom(*previous);
         var->SetIsMacro(occurrence.IsMacro);
         var->SetQuoted(occurrence.Quoted);
         var->SetDefMacroValue(occurrence.DefMacroValue);
@@ -312,7 +318,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
         var->SetCanForceIsNull(occurrence.CanForceIsNull);
         var->SetBeginPosInText(occurrence.BeginPosInText);
         var->SetEndPosInText(occurrence.EndPosInText);
-        if (!moved && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
+        if (!fromOld[i] && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
     }
     return list;
 }
@@ -378,9 +384,7 @@ bool TFIBQuery::IsProc() const {
         ++i;
     if (text.size() - i < 8) return false;
     for (int k = 0; k < 8; ++k) {
-        char16_t c = text[i + k].unicode();
-        if (c >= u'a' && c <= u'z') c = char16_t(c - (u'a' - u'A'));
-        if (c != char16_t(word[k])) return false;
+        if (AsciiUpperCase(text[i + k].unicode()) != char16_t(word[k])) return false;
     }
     return true;
 }
@@ -611,7 +615,8 @@ void TFIBQuery::ExecQuery() {
 
 TFIBXSQLDA* TFIBQuery::Next() {
     if (FEof) return nullptr;
-    CheckOpen(S("fetch next record"));
+    // Checked here rather than through CheckOpen, whose words would be built at every row.
+    if (!FOpen) RaiseClientError(29, S("fetch next record"), ComponentPath(this));
     if (OnSQLFetch) {
         bool stop = false;
         OnSQLFetch(FRecordCount, stop);
@@ -880,7 +885,7 @@ QString TFIBQuery::ReadySQLText(bool ForChangeExecSQL) {
             continue;
         // 1-based position in the result of the character before the marker.
         int p = var->BeginPosInText() - 1 - offset;
-        while (p >= 1 && IsKeywordDelimiter(result[p - 1]))
+        while (p >= 1 && IsKeywordDelimiter(result[p - 1].unicode()))
             --p;
         if (p < 1) continue;
         const QChar at = result[p - 1];
@@ -969,7 +974,7 @@ void TFIBQuery::FillOnlySrvParams() {
         const QString name = FSQLParams->Vars(i)->Name();
         bool known = false;
         for (int j = 0; j < params->Count() && !known; ++j)
-            known = params->Vars(j)->Name().compare(name, Qt::CaseInsensitive) == 0;
+            known = SameTextAscii(params->Vars(j)->Name(), name);
         if (!known) FOnlySrvParams.emplace(name, i);
     }
 }

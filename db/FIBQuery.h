@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 // The values equal the server's answers to isc_info_sql_stmt_type: never reorder.
 enum TFIBSQLTypes : quint8 {
@@ -61,25 +62,25 @@ struct TAllRowsAffected {
 // Called before each fetch with the rows fetched so far; setting StopFetching ends the walk.
 using TOnSQLFetch = std::function<void(qint32 RecordNumber, bool& StopFetching)>;
 
-class TFIBQuery : public TComponent, public IFIBStatementInfo {
+class TFIBQuery : public TComponent, public IFIBStatementInfo, public IFIBXSQLDAOwner {
 public:
     explicit TFIBQuery(TComponent* AOwner = nullptr);
     ~TFIBQuery() override;
 
     // ---- Connection and transaction (through the link)
     TFIBBase* Base() const { return FBase.get(); }
-    TFIBDatabase* Database() const;
+    TFIBDatabase* Database() const override;
     // Another connection while prepared first drops the server statement.
     void SetDatabase(TFIBDatabase* value);
     TFIBTransaction* Transaction() const;
     void SetTransaction(TFIBTransaction* value);
     // The connection's client library; nullptr without a connection or before its first load.
     // Virtual so that a statement can be watched call by call (a counting wrapper in tests).
-    virtual IIBClientLibrary* ClientLibrary() const;
+    IIBClientLibrary* ClientLibrary() const override;
     // The handles, after the link's checks (messages 21 / 22, closed connection, inactive
     // transaction).
-    isc_db_handle* DBHandle();
-    isc_tr_handle* TRHandle();
+    isc_db_handle* DBHandle() override;
+    isc_tr_handle* TRHandle() override;
 
     // ---- Text
     TStrings& SQL() { return *FSQL; }
@@ -111,13 +112,13 @@ public:
     isc_stmt_handle* Handle() { return &FHandle; }
     bool HandleAllocated() const { return FHandle != 0; }
     TFIBSQLTypes SQLType() const override { return FSQLType; }
-    bool Prepared() const { return FPrepared; }
+    bool Prepared() const override { return FPrepared; }
     bool Open() const { return FOpen; }
     bool Bof() const { return FBOF; }
     // True also when no cursor is open; at the end of an open cursor with
     // qoFreeHandleAfterExecute, reading it drops the server statement.
     bool Eof();
-    qint32 RecordCount() const { return FRecordCount; }
+    qint32 RecordCount() const override { return FRecordCount; }
     bool ProcExecuted() const { return FProcExecuted; }
     quint32 CallTime() const { return FCallTime; }
     // The text starts with "EXECUTE " once leading blanks are passed.
@@ -164,7 +165,7 @@ public:
     bool NeedsReprepare();
     void KeepParamValues(TFIBXSQLDA& ParamsList, bool Save);
     void FillOnlySrvParams();
-    void ApplyMacro();
+    void ApplyMacro() override;
     void RestoreMacroDefaultValues();
     QString DefMacroValue(const QString& MacroName);
     bool HaveMacros() const { return FHaveMacros; }
@@ -174,13 +175,17 @@ public:
 
     // ---- What the descriptor lists report back to their statement
     // The server's parameter list (differs from Params when the text was rewritten).
-    TFIBXSQLDA* SQLParams() const { return FSQLParams.get(); }
-    bool MacroChanged() const { return FMacroChanged; }
-    void SetMacroChanged(bool value) { FMacroChanged = value; }
+    TFIBXSQLDA* SQLParams() const override { return FSQLParams.get(); }
+    bool MacroChanged() const override { return FMacroChanged; }
+    void SetMacroChanged(bool value) override { FMacroChanged = value; }
     bool NeedForceIsNull() const { return FNeedForceIsNull; }
-    void SetNeedForceIsNull(bool value) { FNeedForceIsNull = value; }
+    void SetNeedForceIsNull(bool value) override { FNeedForceIsNull = value; }
     bool HaveStreamParams() const { return FHaveStreamParams; }
-    void SetHaveStreamParams(bool value) { FHaveStreamParams = value; }
+    void SetHaveStreamParams(bool value) override { FHaveStreamParams = value; }
+    TComponent* StatementComponent() override { return this; }
+    bool IsExecProcedure() const override { return FSQLType == SQLExecProcedure; }
+    bool TrimCharFields() const override { return (FOptions & qoTrimCharFields) != 0; }
+    bool NoForceIsNull() const override { return (FOptions & qoNoForceIsNull) != 0; }
 
     // ---- Events
     TNotifyEvent BeforeExecute;
@@ -196,9 +201,9 @@ protected:
 private:
     void SQLTextChanging();
     void SQLTextChanged();
+    std::optional<TParseParamsResult> ScanUserParams(const QString& text);
     void EncodeServerText();
     QByteArray EncodeText(const QString& text, bool unicode) const;
-    TFIBQueryHooks MakeHooks(bool UserParams);
     std::unique_ptr<TFIBXSQLDA> BuildList(const std::vector<TParamOccurrence>& occurrences,
                                           TFIBXSQLDA* old, bool UserParams);
     void RebuildServerText();

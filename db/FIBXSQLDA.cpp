@@ -1,7 +1,6 @@
 #include "FIBXSQLDA.h"
 
 #include "FIBDatabase.h"
-#include "FIBQuery.h"
 #include "IB_Intf.h"
 #include "fib.h"
 
@@ -20,24 +19,56 @@
 
 namespace {
 
-TFIBDatabase* QueryDatabase(TFIBQuery* q) {
-    return q ? q->Database() : nullptr;
+TFIBDatabase* OwnerDatabase(const IFIBXSQLDAOwner* o) {
+    return o ? o->Database() : nullptr;
 }
-IIBClientLibrary* QueryLibrary(TFIBQuery* q) {
-    return q ? q->ClientLibrary() : nullptr;
+IIBClientLibrary* OwnerLibrary(const IFIBXSQLDAOwner* o) {
+    return o ? o->ClientLibrary() : nullptr;
 }
-isc_db_handle* QueryDBHandle(TFIBQuery* q) {
-    return q->DBHandle();
+TComponent* OwnerComponent(IFIBXSQLDAOwner* o) {
+    return o ? o->StatementComponent() : nullptr;
 }
-isc_tr_handle* QueryTRHandle(TFIBQuery* q) {
-    return q->TRHandle();
-}
-QString QueryPath(TFIBQuery* q) {
-    return ComponentPath(q);
-}
-TObject* QueryObject(TFIBQuery* q) {
-    return q;
-}
+
+// The owner made of functions that SetQueryHooks installs.
+class THooksOwner final : public IFIBXSQLDAOwner {
+public:
+    THooksOwner(TFIBQueryHooks hooks, IFIBXSQLDAOwner* connection)
+        : FHooks(std::move(hooks)), FConnection(connection) {}
+
+    TFIBDatabase* Database() const override { return OwnerDatabase(FConnection); }
+    IIBClientLibrary* ClientLibrary() const override { return OwnerLibrary(FConnection); }
+    isc_db_handle* DBHandle() override { return FConnection->DBHandle(); }
+    isc_tr_handle* TRHandle() override { return FConnection->TRHandle(); }
+    TComponent* StatementComponent() override { return OwnerComponent(FConnection); }
+
+    bool Prepared() const override { return !FHooks.Prepared || FHooks.Prepared(); }
+    qint32 RecordCount() const override { return FHooks.RecordCount ? FHooks.RecordCount() : 1; }
+    bool IsExecProcedure() const override { return Ask(FHooks.IsExecProcedure); }
+    bool TrimCharFields() const override { return Ask(FHooks.TrimCharFields); }
+    bool NoForceIsNull() const override { return Ask(FHooks.NoForceIsNull); }
+    bool MacroChanged() const override { return Ask(FHooks.MacroChanged); }
+    void SetMacroChanged(bool value) override {
+        if (value && FHooks.SetMacroChanged) FHooks.SetMacroChanged();
+    }
+    void SetNeedForceIsNull(bool value) override {
+        if (value && FHooks.SetNeedForceIsNull) FHooks.SetNeedForceIsNull();
+    }
+    void SetHaveStreamParams(bool value) override {
+        if (value && FHooks.SetHaveStreamParams) FHooks.SetHaveStreamParams();
+    }
+    void ApplyMacro() override {
+        if (FHooks.ApplyMacro) FHooks.ApplyMacro();
+    }
+    TFIBXSQLDA* SQLParams() const override {
+        return FHooks.ServerParams ? FHooks.ServerParams() : nullptr;
+    }
+
+private:
+    static bool Ask(const std::function<bool()>& f) { return f && f(); }
+
+    TFIBQueryHooks FHooks;
+    IFIBXSQLDAOwner* FConnection;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Type classes
@@ -67,226 +98,6 @@ int TextCharSet(int type, int subType, int scale) {
     return -1;
 }
 
-QString AsciiUpper(const QString& s) {
-    QString r = s;
-    for (QChar& c : r)
-        if (c.unicode() >= 'a' && c.unicode() <= 'z') c = QChar(c.unicode() - 32);
-    return r;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Dates: the day count starts on 30 December 1899; the server counts from 17 November 1858
-// (15018 days earlier); the record form counts from 1 January of year 1, that day being 1.
-
-constexpr qint32 ServerDateToDayCount = 15018;
-constexpr qint32 ServerDateToDateNumber = 678576;
-constexpr qint32 DayCountToDateNumber = 693594;
-constexpr qint64 MSecsPerDay = 86400000;
-
-QDate DayZero() {
-    return QDate(1899, 12, 30);
-}
-QDateTime ZeroDateTime() {
-    return QDateTime(DayZero(), QTime(0, 0), Qt::UTC);
-}
-
-TTimeStamp ToTimeStamp(const QDate& date, const QTime& time) {
-    TTimeStamp ts;
-    ts.Date = qint32(DayZero().daysTo(date) + DayCountToDateNumber);
-    ts.Time = time.isValid() ? time.msecsSinceStartOfDay() : 0;
-    return ts;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Texts of numbers and dates after the system's format settings
-
-QChar DecimalSeparator() {
-    return FormatSettings().DecimalSeparator;
-}
-
-// The general format: up to 15 significant digits, exponent form only for very large or very
-// small magnitudes ("1E20", "1,5E-7"), the system's decimal separator.
-QString FloatToStrGeneral(double v) {
-    if (std::isnan(v)) return QStringLiteral("NAN");
-    if (std::isinf(v)) return v > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    QString s = QString::number(v, 'g', 15);
-    const qsizetype e = s.indexOf(QLatin1Char('e'));
-    if (e >= 0) {
-        const int exponent = s.mid(e + 1).toInt();
-        s = s.left(e) + QLatin1Char('E') + QString::number(exponent);
-    }
-    s.replace(QLatin1Char('.'), DecimalSeparator());
-    return s;
-}
-
-bool TryTextToDouble(const QString& text, double& value) {
-    QString t = Trim(text);
-    if (t.isEmpty()) return false;
-    const QChar sep = DecimalSeparator();
-    if (sep != QLatin1Char('.')) {
-        if (t.contains(QLatin1Char('.'))) return false;
-        t.replace(sep, QLatin1Char('.'));
-    }
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    value = c.toDouble(t, &ok);
-    return ok;
-}
-
-// The exact decimal of an integer scaled by 10^scale: the separator placed -scale digits from
-// the right, trailing zeros and a bare separator dropped.
-QString ScaledToText(qint64 value, int scale) {
-    const bool negative = value < 0;
-    const quint64 magnitude = negative ? quint64(0) - quint64(value) : quint64(value);
-    QString digits = QString::number(magnitude);
-    if (scale > 0) {
-        digits += QString(scale, QLatin1Char('0'));
-    } else if (scale < 0) {
-        const int places = -scale;
-        if (digits.size() <= places)
-            digits = QString(places - digits.size() + 1, QLatin1Char('0')) + digits;
-        QString whole = digits.left(digits.size() - places);
-        QString fraction = digits.right(places);
-        while (fraction.endsWith(QLatin1Char('0')))
-            fraction.chop(1);
-        digits = fraction.isEmpty() ? whole : whole + DecimalSeparator() + fraction;
-    }
-    return negative && digits != QLatin1String("0") ? QLatin1Char('-') + digits : digits;
-}
-
-// Runs of the format letters d, m, y, h, n, s, z; "/" and ":" stand for the system's date and
-// time separators; anything else is copied.
-QString FormatDateTimeText(const QString& fmt, const QDate& date, const QTime& time) {
-    QString out;
-    for (qsizetype i = 0; i < fmt.size();) {
-        const QChar c = fmt.at(i).toLower();
-        qsizetype n = 1;
-        while (i + n < fmt.size() && fmt.at(i + n).toLower() == c)
-            ++n;
-        auto pad = [](int v, int width) {
-            return QString::number(v).rightJustified(width, QLatin1Char('0'));
-        };
-        switch (c.unicode()) {
-        case 'd':
-            out += pad(date.day(), n >= 2 ? 2 : 1);
-            break;
-        case 'm':
-            out += pad(date.month(), n >= 2 ? 2 : 1);
-            break;
-        case 'y':
-            out += n <= 2 ? pad(date.year() % 100, 2) : pad(date.year(), 4);
-            break;
-        case 'h':
-            out += pad(time.hour(), n >= 2 ? 2 : 1);
-            break;
-        case 'n':
-            out += pad(time.minute(), n >= 2 ? 2 : 1);
-            break;
-        case 's':
-            out += pad(time.second(), n >= 2 ? 2 : 1);
-            break;
-        case 'z':
-            out += pad(time.msec(), n >= 3 ? 3 : 1);
-            break;
-        case '/':
-            out += QString(n, FormatSettings().DateSeparator);
-            break;
-        case ':':
-            out += QString(n, FormatSettings().TimeSeparator);
-            break;
-        default:
-            out += fmt.mid(i, n);
-            break;
-        }
-        i += n;
-    }
-    return out;
-}
-
-QString DateText(const QDate& d) {
-    return FormatDateTimeText(FormatSettings().ShortDateFormat, d, QTime(0, 0));
-}
-QString TimeText(const QTime& t) {
-    return FormatDateTimeText(FormatSettings().LongTimeFormat, DayZero(), t);
-}
-
-// A date-time shows its time only when it is not midnight exactly.
-QString DateTimeText(const QDateTime& dt) {
-    QString s = DateText(dt.date());
-    if (dt.time() != QTime(0, 0)) s += QLatin1Char(' ') + TimeText(dt.time());
-    return s;
-}
-
-bool TryParseNumbers(const QString& text, QChar sep, int minCount, int maxCount,
-                     QList<int>& numbers) {
-    const QStringList parts = text.split(sep);
-    if (parts.size() < minCount || parts.size() > maxCount) return false;
-    for (const QString& p : parts) {
-        if (p.isEmpty() || p.size() > 4) return false;
-        for (QChar c : p)
-            if (!c.isDigit() || c.unicode() > 127) return false;
-        numbers.append(p.toInt());
-    }
-    return true;
-}
-
-// Day, month and year in the order of the short date format.
-bool TryParseDate(const QString& text, QDate& date) {
-    QList<int> n;
-    if (!TryParseNumbers(text, FormatSettings().DateSeparator, 3, 3, n)) return false;
-    const QString fmt = FormatSettings().ShortDateFormat.toLower();
-    const qsizetype pd = fmt.indexOf(QLatin1Char('d')), pm = fmt.indexOf(QLatin1Char('m')),
-                    py = fmt.indexOf(QLatin1Char('y'));
-    int d = 0, m = 0, y = 0;
-    const int order[3] = {int(pd), int(pm), int(py)};
-    int* parts[3] = {&d, &m, &y};
-    for (int i = 0; i < 3; ++i) {
-        int rank = 0;
-        for (int j = 0; j < 3; ++j)
-            if (order[j] < order[i]) ++rank;
-        *parts[i] = n[rank];
-    }
-    if (y < 100) y += y < 50 ? 2000 : 1900;
-    date = QDate(y, m, d);
-    return date.isValid();
-}
-
-bool TryParseTime(const QString& text, QTime& time) {
-    QString t = text;
-    int msec = 0;
-    const qsizetype dot = t.indexOf(QLatin1Char('.'));
-    if (dot >= 0) {
-        bool ok = false;
-        msec = t.mid(dot + 1).toInt(&ok);
-        if (!ok || msec < 0 || msec > 999) return false;
-        t = t.left(dot);
-    }
-    QList<int> n;
-    if (!TryParseNumbers(t, FormatSettings().TimeSeparator, 2, 3, n)) return false;
-    time = QTime(n[0], n[1], n.size() > 2 ? n[2] : 0, msec);
-    return time.isValid();
-}
-
-bool TryTextToDateTime(const QString& text, QDateTime& value) {
-    const QString t = Trim(text);
-    if (t.isEmpty()) return false;
-    const qsizetype blank = t.indexOf(QLatin1Char(' '));
-    const QString first = blank < 0 ? t : t.left(blank);
-    const QString rest = blank < 0 ? QString() : Trim(t.mid(blank + 1));
-    QDate date = DayZero();
-    QTime time(0, 0);
-    if (!first.contains(FormatSettings().DateSeparator) &&
-        first.contains(FormatSettings().TimeSeparator)) {
-        if (!rest.isEmpty() || !TryParseTime(first, time)) return false;
-    } else {
-        if (!TryParseDate(first, date)) return false;
-        if (!rest.isEmpty() && !TryParseTime(rest, time)) return false;
-    }
-    value = QDateTime(date, time, Qt::UTC);
-    return true;
-}
-
 [[noreturn]] void ConversionError() {
     RaiseClientError(33);
 }
@@ -298,29 +109,6 @@ qint64 TruncateDouble(double d) {
     return qint64(std::trunc(d));
 }
 
-qint64 Pow10(int n) {
-    qint64 r = 1;
-    while (n-- > 0)
-        r *= 10;
-    return r;
-}
-
-// The integer part of value × 10^scale, exact.
-qint64 ScaledTruncate(qint64 value, int scale) {
-    if (scale == 0) return value;
-    if (scale < 0) return -scale > 18 ? 0 : value / Pow10(-scale);
-    // A positive scale multiplies; wrap like the low bits rather than overflow.
-    quint64 r = quint64(value);
-    for (int i = 0; i < scale; ++i)
-        r *= 10u;
-    return qint64(r);
-}
-
-double ScaledToDouble(qint64 value, int scale) {
-    if (scale < 0) return double(value) / std::pow(10.0, -scale);
-    return double(value) * std::pow(10.0, scale);
-}
-
 const QVariant& NullVariant() {
     static const QVariant v = QVariant::fromValue(nullptr);
     return v;
@@ -328,27 +116,10 @@ const QVariant& NullVariant() {
 
 } // namespace
 
-double DateTimeToDayCount(const QDateTime& value) {
-    const qint64 days = DayZero().daysTo(value.date());
-    const double fraction = double(value.time().msecsSinceStartOfDay()) / double(MSecsPerDay);
-    // Before day 0 the fraction still counts forward from midnight: -1.25 is 29/12/1899 06:00.
-    return days >= 0 ? double(days) + fraction : double(days) - fraction;
-}
-
-QDateTime DayCountToDateTime(double value) {
-    qint64 days = qint64(std::trunc(value));
-    qint64 ms = std::llround(std::fabs(value - double(days)) * double(MSecsPerDay));
-    if (ms >= MSecsPerDay) {
-        ms -= MSecsPerDay;
-        days += value < 0 ? -1 : 1;
-    }
-    return QDateTime(DayZero().addDays(days), QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
-}
-
 // =============================================================================================
 // TFIBXSQLVAR
 
-TFIBXSQLVAR::TFIBXSQLVAR(TFIBXSQLDA* Parent, TFIBQuery* Query) : FQuery(Query), FParent(Parent) {}
+TFIBXSQLVAR::TFIBXSQLVAR(TFIBXSQLDA* Parent) : FParent(Parent) {}
 
 TFIBXSQLVAR::~TFIBXSQLVAR() {
     if (!FXSQLVAR) return;
@@ -357,10 +128,10 @@ TFIBXSQLVAR::~TFIBXSQLVAR() {
 }
 
 TFIBDatabase* TFIBXSQLVAR::Database() const {
-    return QueryDatabase(FQuery);
+    return OwnerDatabase(Owner());
 }
-const TFIBQueryHooks& TFIBXSQLVAR::Hooks() const {
-    return FParent->FHooks;
+IFIBXSQLDAOwner* TFIBXSQLVAR::Owner() const {
+    return FParent->FOwner;
 }
 
 qint32 TFIBXSQLVAR::Dialect() const {
@@ -376,7 +147,8 @@ bool TFIBXSQLVAR::NeedUnicode(int charSet) const {
 }
 
 bool TFIBXSQLVAR::TrimCharFields() const {
-    return Hooks().TrimCharFields && Hooks().TrimCharFields();
+    const IFIBXSQLDAOwner* owner = Owner();
+    return owner && owner->TrimCharFields();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -441,38 +213,44 @@ QByteArray TFIBXSQLVAR::RawBytes() const {
 // ---------------------------------------------------------------------------------------------
 // The store operations
 
-std::vector<TFIBXSQLVAR*> TFIBXSQLVAR::Namesakes() {
-    std::vector<TFIBXSQLVAR*> result;
+template <typename Op> void TFIBXSQLVAR::ForEachNamesake(const Op& op) {
     if (FParent->FIsParams && !FName.isEmpty()) {
         auto [first, last] = FParent->FEquelNames.equal_range(FName);
-        for (auto it = first; it != last; ++it)
-            if (it->second >= 0 && it->second < FParent->FSize)
-                result.push_back(FParent->FXSQLVARs[size_t(it->second)].get());
-        if (!result.empty() && std::find(result.begin(), result.end(), this) == result.end())
-            result.push_back(this);
+        if (first != last) {
+            bool self = false;
+            for (auto it = first; it != last; ++it) {
+                if (it->second < 0 || it->second >= FParent->FSize) continue;
+                TFIBXSQLVAR* v = FParent->FXSQLVARs[size_t(it->second)].get();
+                self = self || v == this;
+                op(*v);
+            }
+            if (!self) op(*this);
+            return;
+        }
     }
-    if (result.empty()) result.push_back(this);
-    return result;
+    op(*this);
 }
 
-void TFIBXSQLVAR::Store(const std::function<void(TFIBXSQLVAR&)>& op,
-                        const QString* rememberedText) {
-    const TFIBQueryHooks& hooks = Hooks();
-    const bool watchNull = FCanForceIsNull && !(hooks.NoForceIsNull && hooks.NoForceIsNull());
+template <typename Op> void TFIBXSQLVAR::Store(const Op& op, const QString* rememberedText) {
+    IFIBXSQLDAOwner* owner = Owner();
+    const bool watchNull = FCanForceIsNull && !(owner && owner->NoForceIsNull());
     const bool wasNull = watchNull && IsNull();
-    const bool watchMacro = FIsMacro && !(hooks.MacroChanged && hooks.MacroChanged());
+    const bool watchMacro = FIsMacro && !(owner && owner->MacroChanged());
     const QString oldMacroText = watchMacro ? AsString() : QString();
-    const QString text = rememberedText ? *rememberedText : QString();
 
-    for (TFIBXSQLVAR* v : Namesakes()) {
-        op(*v);
-        v->FWideTempValue = text;
-        v->FHasWideTempValue = rememberedText != nullptr;
-        v->FInitialized = true;
-    }
+    ForEachNamesake([&](TFIBXSQLVAR& v) {
+        op(v);
+        if (rememberedText)
+            v.FWideTempValue = *rememberedText;
+        else if (v.FHasWideTempValue)
+            v.FWideTempValue.clear();
+        v.FHasWideTempValue = rememberedText != nullptr;
+        v.FInitialized = true;
+    });
 
-    if (watchNull && IsNull() != wasNull && hooks.SetNeedForceIsNull) hooks.SetNeedForceIsNull();
-    if (watchMacro && hooks.SetMacroChanged && AsString() != oldMacroText) hooks.SetMacroChanged();
+    if (!owner) return;
+    if (watchNull && IsNull() != wasNull) owner->SetNeedForceIsNull(true);
+    if (watchMacro && AsString() != oldMacroText) owner->SetMacroChanged(true);
 }
 
 void TFIBXSQLVAR::DoSetNull(bool value) {
@@ -501,15 +279,16 @@ void TFIBXSQLVAR::DoSetNullable(bool value) {
     }
 }
 
-void TFIBXSQLVAR::DoSetData(qint16 type, const QByteArray& bytes) {
+void TFIBXSQLVAR::DoSetData(qint16 type, const char* bytes, qsizetype length) {
     DoSetNull(false);
     FStreamValue.reset();
     XSQLVAR& x = *FXSQLVAR;
     x.sqlscale = 0;
-    x.sqllen = ISC_SHORT(bytes.size());
-    ResizeData(bytes.size());
+    x.sqllen = ISC_SHORT(length);
+    // A buffer already big enough is reused: a value set per row costs no allocation.
+    if (length > FDataSize || !x.sqldata) ResizeData(length);
     x.sqltype = ISC_SHORT(type | (x.sqltype & 1));
-    if (!bytes.isEmpty()) std::memcpy(x.sqldata, bytes.constData(), size_t(bytes.size()));
+    if (length > 0) std::memcpy(x.sqldata, bytes, size_t(length));
     FModified = true;
 }
 
@@ -541,10 +320,10 @@ void TFIBXSQLVAR::DoCopy(const XSQLVAR& source, qsizetype available) {
 
 bool TFIBXSQLVAR::IsNull() {
     if (FIsMacro || FStreamValue) return false;
-    const TFIBQueryHooks& hooks = Hooks();
-    if (!FParent->FIsParams && hooks.RecordCount && hooks.RecordCount() == 0 &&
-        !(hooks.IsExecProcedure && hooks.IsExecProcedure()))
-        return true;
+    if (!FParent->FIsParams) {
+        const IFIBXSQLDAOwner* owner = Owner();
+        if (owner && owner->RecordCount() == 0 && !owner->IsExecProcedure()) return true;
+    }
     if (IndicatorNull()) return true;
     return FXSQLVAR->sqltype < 2;
 }
@@ -588,14 +367,15 @@ void TFIBXSQLVAR::SetAsXSQLVAR(const XSQLVAR* Value) {
 
 TFIBXSQLVAR* TFIBXSQLVAR::ServerNamesake() const {
     if (!FParent->IsUserParams() || FName.isEmpty()) return nullptr;
-    TFIBXSQLDA* server = FParent->FHooks.ServerParams();
+    IFIBXSQLDAOwner* owner = Owner();
+    TFIBXSQLDA* server = owner ? owner->SQLParams() : nullptr;
     if (!server || server == FParent) return nullptr;
     return server->FindRegistered(FName);
 }
 
 TFIBXSQLVAR::TDescription TFIBXSQLVAR::ServerDescription() {
-    const TFIBQueryHooks& hooks = Hooks();
-    if (hooks.Prepared && !hooks.Prepared()) return {};
+    const IFIBXSQLDAOwner* owner = Owner();
+    if (owner && !owner->Prepared()) return {};
     if (FSrvRemembered) return {FSrvSQLType, FSrvSQLSubType, FSrvSQLLen, FSrvSQLScale};
     if (FParent->IsUserParams()) {
         if (TFIBXSQLVAR* server = ServerNamesake()) {
@@ -628,10 +408,10 @@ int TFIBXSQLVAR::ServerSQLScale() {
 // Setters
 
 void TFIBXSQLVAR::StoreFixed(qint16 type, const void* data, int length, qint16 scale) {
-    const QByteArray bytes(static_cast<const char*>(data), length);
+    const char* bytes = static_cast<const char*>(data);
     Store(
         [&](TFIBXSQLVAR& v) {
-            v.DoSetData(type, bytes);
+            v.DoSetData(type, bytes, length);
             v.FXSQLVAR->sqlscale = scale;
         },
         nullptr);
@@ -732,7 +512,7 @@ void TFIBXSQLVAR::StoreStream(const QByteArray& bytes, int subType, int scale,
             v.FModified = true;
         },
         wide);
-    if (Hooks().SetHaveStreamParams) Hooks().SetHaveStreamParams();
+    if (IFIBXSQLDAOwner* owner = Owner()) owner->SetHaveStreamParams(true);
 }
 
 void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
@@ -766,13 +546,14 @@ void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
     if (!bytes.isEmpty() && IsNumericType(srvType) && !FIsMacro) {
         // The server reads numbers with a full stop whatever the user typed.
         bytes.replace(',', '.');
-        const QChar sep = DecimalSeparator();
+        const QChar sep = FormatSettings().DecimalSeparator;
         if (sep != QLatin1Char(',') && sep != QLatin1Char('.') && sep.unicode() < 256)
             bytes.replace(char(sep.unicode()), '.');
     }
 
     qint16 type = SQL_TEXT;
-    const QByteArray sqlName(FXSQLVAR->sqlname, std::clamp<int>(FXSQLVAR->sqlname_length, 0, 32));
+    const QByteArrayView sqlName(FXSQLVAR->sqlname,
+                                 std::clamp<int>(FXSQLVAR->sqlname_length, 0, 32));
     if (sqlName == "DB_KEY" || sqlName == "RDB$DB_KEY") {
         // A record key keeps its own layout; the text is its raw bytes.
         type = qint16(SQLType());
@@ -780,7 +561,7 @@ void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
     }
     Store(
         [&](TFIBXSQLVAR& v) {
-            v.DoSetData(type, bytes);
+            v.DoSetData(type, bytes.constData(), bytes.size());
             if (utf8) v.FXSQLVAR->sqlsubtype = 3;
             v.FParDataIsPrepared = utf8;
         },
@@ -1016,7 +797,7 @@ QDateTime TFIBXSQLVAR::AsDateTime() {
     case SQL_TEXT:
     case SQL_VARYING: {
         QDateTime dt;
-        if (!TryTextToDateTime(AsString(), dt)) ConversionError();
+        if (!TryParseDateTime(AsString(), dt)) ConversionError();
         return dt;
     }
     default:
@@ -1045,7 +826,7 @@ TTimeStamp TFIBXSQLVAR::AsTimeStamp() {
     case SQL_TEXT:
     case SQL_VARYING: {
         QDateTime dt;
-        if (!TryTextToDateTime(AsString(), dt)) ConversionError();
+        if (!TryParseDateTime(AsString(), dt)) ConversionError();
         return ToTimeStamp(dt.date(), dt.time());
     }
     default:
@@ -1190,7 +971,7 @@ void TFIBXSQLVAR::ConvertToBlobParam(const TFIBXSQLVAR& Server) {
     std::memset(x.sqldata, 0, size_t(FDataSize));
     FStreamValue = bytes;
     FInitialized = true;
-    if (Hooks().SetHaveStreamParams) Hooks().SetHaveStreamParams();
+    if (IFIBXSQLDAOwner* owner = Owner()) owner->SetHaveStreamParams(true);
 }
 
 void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& Source) {
@@ -1225,13 +1006,13 @@ void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& Source) {
 
 QByteArray TFIBXSQLVAR::ReadBlob() {
     static const QByteArray unreadable = QByteArrayLiteral("(BLOB)");
-    IIBClientLibrary* lib = QueryLibrary(FQuery);
+    IFIBXSQLDAOwner* owner = Owner();
+    IIBClientLibrary* lib = OwnerLibrary(owner);
     if (!lib) return unreadable;
     ISC_STATUS* status = StatusVector();
     ISC_QUAD id = Read<ISC_QUAD>();
     isc_blob_handle handle = 0;
-    if (lib->isc_open_blob2(status, QueryDBHandle(FQuery), QueryTRHandle(FQuery), &handle, &id, 0,
-                            nullptr))
+    if (lib->isc_open_blob2(status, owner->DBHandle(), owner->TRHandle(), &handle, &id, 0, nullptr))
         return unreadable;
     QByteArray result;
     QByteArray segment(32767, '\0');
@@ -1252,15 +1033,17 @@ QByteArray TFIBXSQLVAR::ReadBlob() {
 }
 
 void TFIBXSQLVAR::WriteStreamValue() {
-    if (!FStreamValue || !FQuery) return;
-    IIBClientLibrary* lib = QueryLibrary(FQuery);
-    if (!lib) RaiseClientError(21, QueryPath(FQuery));
+    IFIBXSQLDAOwner* owner = Owner();
+    if (!FStreamValue || !owner) return;
+    IIBClientLibrary* lib = OwnerLibrary(owner);
+    TComponent* statement = OwnerComponent(owner);
+    if (!lib) RaiseClientError(21, ComponentPath(statement));
     ISC_STATUS* status = StatusVector();
     isc_blob_handle handle = 0;
     ISC_QUAD id{0, 0};
-    if (lib->isc_create_blob2(status, QueryDBHandle(FQuery), QueryTRHandle(FQuery), &handle, &id, 0,
+    if (lib->isc_create_blob2(status, owner->DBHandle(), owner->TRHandle(), &handle, &id, 0,
                               nullptr))
-        RaiseInterBaseError(lib, QueryObject(FQuery));
+        RaiseInterBaseError(lib, statement);
     const QByteArray& bytes = *FStreamValue;
     for (qsizetype offset = 0; offset < bytes.size(); offset += 32767) {
         const auto length =
@@ -1269,10 +1052,10 @@ void TFIBXSQLVAR::WriteStreamValue() {
             // The failure is reported from the status vector, so the cleanup gets its own.
             ISC_STATUS local[StatusVectorLength] = {};
             lib->isc_cancel_blob(local, &handle);
-            RaiseInterBaseError(lib, QueryObject(FQuery));
+            RaiseInterBaseError(lib, statement);
         }
     }
-    if (lib->isc_close_blob(status, &handle)) RaiseInterBaseError(lib, QueryObject(FQuery));
+    if (lib->isc_close_blob(status, &handle)) RaiseInterBaseError(lib, statement);
 
     FStreamValue.reset();
     XSQLVAR& x = *FXSQLVAR;
@@ -1285,7 +1068,14 @@ void TFIBXSQLVAR::WriteStreamValue() {
 // =============================================================================================
 // TFIBXSQLDA
 
-TFIBXSQLDA::TFIBXSQLDA(TFIBQuery* Query, bool aIsParams) : FQuery(Query), FIsParams(aIsParams) {}
+TFIBXSQLDA::TFIBXSQLDA(IFIBXSQLDAOwner* Owner, bool aIsParams, bool aIsUserParams)
+    : FOwner(Owner), FCreator(Owner), FIsUserParams(aIsUserParams), FIsParams(aIsParams) {}
+
+void TFIBXSQLDA::SetQueryHooks(TFIBQueryHooks Hooks) {
+    FIsUserParams = bool(Hooks.ServerParams);
+    FHooksOwner = std::make_unique<THooksOwner>(std::move(Hooks), FCreator);
+    FOwner = FHooksOwner.get();
+}
 
 TFIBXSQLDA::~TFIBXSQLDA() {
     // The entries free their buffers through pointers that live inside the area.
@@ -1318,7 +1108,7 @@ void TFIBXSQLDA::SetCount(qint32 Value) {
         FXSQLDA->version = SQLDA_VERSION1;
         FXSQLVARs.reserve(size_t(n));
         for (qint32 i = FSize; i < n; ++i) {
-            FXSQLVARs.push_back(std::make_unique<TFIBXSQLVAR>(this, FQuery));
+            FXSQLVARs.push_back(std::make_unique<TFIBXSQLVAR>(this));
             FXSQLVARs.back()->FIndex = i;
         }
         // The area may have moved: every entry object follows it.
@@ -1339,7 +1129,7 @@ TFIBXSQLVAR* TFIBXSQLDA::GetXSQLVAR(int Idx) const {
 
 void TFIBXSQLDA::RegisterName(const QString& Name, int Index, bool Quoted) {
     if (Index < 0 || Index >= FSize) RaiseClientError(23);
-    const QString key = Quoted ? Name : AsciiUpper(Name);
+    const QString key = Quoted ? Name : AsciiUpperCase(Name);
     if (FIsParams) {
         if (FEquelNames.count(key)) {
             FEquelNames.emplace(key, Index);
@@ -1363,16 +1153,16 @@ TFIBXSQLVAR* TFIBXSQLDA::FindRegistered(const QString& Name) const {
     };
     if (Name.startsWith(QLatin1Char('"'))) return find(Name.mid(1, Name.size() - 2));
     if (TFIBXSQLVAR* v = find(Name)) return v;
-    return find(AsciiUpper(Name));
+    return find(AsciiUpperCase(Name));
 }
 
 TFIBXSQLVAR* TFIBXSQLDA::GetXSQLVARByName(const QString& Name) {
     if (auto it = FCachedNames.find(Name); it != FCachedNames.end()) return it->second;
     TFIBXSQLVAR* found = FindRegistered(Name);
     if (!found && IsUserParams()) {
-        if (FHooks.MacroChanged && FHooks.MacroChanged() && FHooks.ApplyMacro) FHooks.ApplyMacro();
+        if (FOwner && FOwner->MacroChanged()) FOwner->ApplyMacro();
         // The server list is rebuilt at each new preparation, so its entries are not cached here.
-        TFIBXSQLDA* server = FHooks.ServerParams();
+        TFIBXSQLDA* server = FOwner ? FOwner->SQLParams() : nullptr;
         return server && server != this ? server->GetXSQLVARByName(Name) : nullptr;
     }
     if (found) FCachedNames[Name] = found;
@@ -1383,13 +1173,13 @@ TFIBXSQLVAR* TFIBXSQLDA::ParamByName(const QString& Name) {
     TFIBXSQLVAR* v = GetXSQLVARByName(Name);
     if (!v)
         throw Exception(Format(QStringLiteral("Parameter \"%s\" does not exist in %s"), Name,
-                               QueryPath(FQuery)));
+                               ComponentPath(OwnerComponent(FOwner))));
     return v;
 }
 
 void TFIBXSQLDA::InitializeDescribed() {
     const bool naming = FNames.empty();
-    TFIBDatabase* db = QueryDatabase(FQuery);
+    TFIBDatabase* db = OwnerDatabase(FOwner);
     const bool utf8Names = db && db->IsUnicodeConnect();
     int unnamed = 0;
     for (qint32 i = 0; i < FCount; ++i) {
@@ -1519,7 +1309,7 @@ void TFIBXSQLDA::AssignValues(TFIBXSQLDA* SourceSQLDA) {
 }
 
 void TFIBXSQLDA::ApplyDeferredSettings() {
-    TFIBDatabase* db = QueryDatabase(FQuery);
+    TFIBDatabase* db = OwnerDatabase(FOwner);
     for (qint32 i = 0; i < FCount; ++i) {
         TFIBXSQLVAR* v = FXSQLVARs[size_t(i)].get();
         if (!v->FIsDefferedSetting) continue;
@@ -1574,4 +1364,27 @@ QStringList TFIBXSQLDA::Names() const {
 
 qint32 TFIBXSQLDA::RecordSize() const {
     return qint32(AreaLength(FSize)) + 4;
+}
+
+void TFIBXSQLDA::TakeEntry(TFIBXSQLDA& Source, qint32 OldIndex, qint32 Index) {
+    if (OldIndex < 0 || OldIndex >= Source.FSize || Index < 0 || Index >= FSize)
+        RaiseClientError(23);
+    std::unique_ptr<TFIBXSQLVAR>& mine = FXSQLVARs[size_t(Index)];
+    std::unique_ptr<TFIBXSQLVAR>& theirs = Source.FXSQLVARs[size_t(OldIndex)];
+    // The entries' contents (with the buffer pointers each object owns) change places with the
+    // objects, so that every object keeps its own buffers.
+    std::swap(*mine->FXSQLVAR, *theirs->FXSQLVAR);
+    std::swap(mine, theirs);
+    mine->FXSQLVAR = Entry(FXSQLDA, Index);
+    mine->FParent = this;
+    mine->FIndex = Index;
+    theirs->FXSQLVAR = Entry(Source.FXSQLDA, OldIndex);
+    theirs->FParent = &Source;
+    theirs->FIndex = OldIndex;
+    Source.FCachedNames.clear();
+    // The new text gets its own server description.
+    mine->FSrvRemembered = false;
+    mine->FSrvSQLType = mine->FSrvSQLSubType = 0;
+    mine->FSrvSQLLen = mine->FSrvSQLScale = 0;
+    if (mine->FIsDefferedSetting) FHasDefferedSettings = true;
 }

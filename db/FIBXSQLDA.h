@@ -9,6 +9,7 @@
 // QVariant(), so that saved old values can tell the two apart.
 #pragma once
 
+#include "Conversions.h"
 #include "SysUtils.h"
 
 #include <ibase.h>
@@ -27,7 +28,7 @@
 #include <optional>
 #include <vector>
 
-class TFIBQuery;
+class TComponent;
 class TFIBDatabase;
 class TFIBXSQLDA;
 class IIBClientLibrary;
@@ -35,33 +36,52 @@ class IIBClientLibrary;
 // The type code InterBase servers use for booleans (16-bit, 1 meaning true).
 constexpr int SQL_IB_BOOLEAN = 590;
 
-// The record form of a date-time: days counted from 1 January of year 1 (that day being 1) and
-// milliseconds since midnight.
-struct TTimeStamp {
-    qint32 Time = 0;
-    qint32 Date = 0;
+// What a list asks of, or tells, the statement that owns it. The statement implements it, so
+// that the values never need the statement's own unit. A list without an owner behaves as if no
+// statement were there: no connection, rows counted as present, options off, notices dropped.
+class IFIBXSQLDAOwner {
+public:
+    virtual ~IFIBXSQLDAOwner() = default;
+
+    // The connection side; nullptr when there is none.
+    virtual TFIBDatabase* Database() const = 0;
+    virtual IIBClientLibrary* ClientLibrary() const = 0;
+    // After the statement's checks (no connection, no transaction, inactive transaction raise).
+    virtual isc_db_handle* DBHandle() = 0;
+    virtual isc_tr_handle* TRHandle() = 0;
+    // The statement as messages name it and as server errors report it.
+    virtual TComponent* StatementComponent() = 0;
+
+    // The statement's state.
+    virtual bool Prepared() const = 0;
+    virtual qint32 RecordCount() const = 0;
+    virtual bool IsExecProcedure() const = 0;
+    virtual bool TrimCharFields() const = 0;
+    virtual bool NoForceIsNull() const = 0;
+    virtual bool MacroChanged() const = 0;
+    virtual void SetMacroChanged(bool value) = 0;
+    virtual void SetNeedForceIsNull(bool value) = 0;
+    virtual void SetHaveStreamParams(bool value) = 0;
+    // Rebuilds the server text now (a macro value changed).
+    virtual void ApplyMacro() = 0;
+    // The server's parameter list, which each new preparation may replace.
+    virtual TFIBXSQLDA* SQLParams() const = 0;
 };
 
-// Day count of a date-time (days since 30 December 1899, time as the fraction of a day) and back.
-double DateTimeToDayCount(const QDateTime& value);
-QDateTime DayCountToDateTime(double value);
-
-// What a list needs to know of, or tell, the statement that owns it. The statement fills these
-// in when it creates its lists; an empty member means "no statement": nothing is fetched yet
-// counts as rows being present, options are off, and notifications go nowhere.
+// A stand-in owner made of functions, for lists used without a statement (tools, tests). An
+// empty member answers as a list without owner would.
 struct TFIBQueryHooks {
-    std::function<bool()> Prepared;            // a server statement is prepared
-    std::function<qint32()> RecordCount;       // rows fetched since the cursor was opened
-    std::function<bool()> IsExecProcedure;     // the statement type is SQLExecProcedure
-    std::function<bool()> TrimCharFields;      // qoTrimCharFields is set
-    std::function<bool()> NoForceIsNull;       // qoNoForceIsNull is set
-    std::function<void()> SetNeedForceIsNull;  // FNeedForceIsNull := true
-    std::function<bool()> MacroChanged;        // FMacroChanged
-    std::function<void()> SetMacroChanged;     // FMacroChanged := true
-    std::function<void()> SetHaveStreamParams; // FHaveStreamParams := true
-    std::function<void()> ApplyMacro;          // rebuild the server text now
-    // Set on the application parameter list only: the statement's server parameter list
-    // (FSQLParams), which may be rebuilt between calls, hence a function.
+    std::function<bool()> Prepared;
+    std::function<qint32()> RecordCount;
+    std::function<bool()> IsExecProcedure;
+    std::function<bool()> TrimCharFields;
+    std::function<bool()> NoForceIsNull;
+    std::function<void()> SetNeedForceIsNull;
+    std::function<bool()> MacroChanged;
+    std::function<void()> SetMacroChanged;
+    std::function<void()> SetHaveStreamParams;
+    std::function<void()> ApplyMacro;
+    // Set only for an application parameter list: the server list it falls back on.
     std::function<TFIBXSQLDA*()> ServerParams;
 };
 
@@ -70,7 +90,7 @@ struct TFIBQueryHooks {
 
 class TFIBXSQLVAR {
 public:
-    TFIBXSQLVAR(TFIBXSQLDA* Parent, TFIBQuery* Query);
+    explicit TFIBXSQLVAR(TFIBXSQLDA* Parent);
     ~TFIBXSQLVAR();
     TFIBXSQLVAR(const TFIBXSQLVAR&) = delete;
     TFIBXSQLVAR& operator=(const TFIBXSQLVAR&) = delete;
@@ -202,12 +222,12 @@ private:
     // Runs op on this entry, or on every entry registered under its name when the name is
     // repeated, then the bookkeeping every store ends with. Text setters hand the text that the
     // changed entries remember; every other store makes them forget theirs.
-    void Store(const std::function<void(TFIBXSQLVAR&)>& op, const QString* rememberedText);
+    template <typename Op> void Store(const Op& op, const QString* rememberedText);
+    template <typename Op> void ForEachNamesake(const Op& op);
     void DoSetNull(bool value);
     void DoSetNullable(bool value);
-    void DoSetData(qint16 type, const QByteArray& bytes);
+    void DoSetData(qint16 type, const char* bytes, qsizetype length);
     void DoCopy(const XSQLVAR& source, qsizetype available);
-    std::vector<TFIBXSQLVAR*> Namesakes();
 
     void SetText(const QString* wide, QByteArray bytes);
     void StoreStream(const QByteArray& bytes, int subType, int scale, const QString* wide);
@@ -221,7 +241,7 @@ private:
     bool TrimCharFields() const;
     qint32 Dialect() const;
     TFIBDatabase* Database() const;
-    const TFIBQueryHooks& Hooks() const;
+    IFIBXSQLDAOwner* Owner() const;
     TFIBXSQLVAR* ServerNamesake() const;
     struct TDescription {
         int type = 0, subType = 0, len = 0, scale = 0;
@@ -236,7 +256,6 @@ private:
     qint32 FIndex = 0;
     bool FModified = false;
     QString FName;
-    TFIBQuery* FQuery = nullptr;
     XSQLVAR* FXSQLVAR = nullptr;
     TFIBXSQLDA* FParent = nullptr;
     bool FIsMacro = false;
@@ -266,7 +285,9 @@ private:
 
 class TFIBXSQLDA {
 public:
-    TFIBXSQLDA(TFIBQuery* Query, bool aIsParams);
+    // aIsUserParams: the statement's application parameter list, which falls back on the
+    // owner's server list for names of its own it does not hold.
+    TFIBXSQLDA(IFIBXSQLDAOwner* Owner, bool aIsParams, bool aIsUserParams = false);
     ~TFIBXSQLDA();
     TFIBXSQLDA(const TFIBXSQLDA&) = delete;
     TFIBXSQLDA& operator=(const TFIBXSQLDA&) = delete;
@@ -297,15 +318,20 @@ public:
     QStringList Names() const;
     qint32 RecordSize() const;
 
-    TFIBQuery* Query() const { return FQuery; }
+    IFIBXSQLDAOwner* Query() const { return FOwner; }
     XSQLDA* AsXSQLDA() const { return FXSQLDA; }
     bool IsParams() const { return FIsParams; }
     qint32 Size() const { return FSize; }
 
-    const TFIBQueryHooks& QueryHooks() const { return FHooks; }
-    void SetQueryHooks(TFIBQueryHooks Hooks) { FHooks = std::move(Hooks); }
-    // The statement's application parameter list (it has a server list to fall back on).
-    bool IsUserParams() const { return bool(FHooks.ServerParams); }
+    // Puts a stand-in owner made of these functions in place of the list's owner; the
+    // connection side still comes from the owner the list was created with.
+    void SetQueryHooks(TFIBQueryHooks Hooks);
+    bool IsUserParams() const { return FIsUserParams; }
+
+    // Moves the entry at OldIndex of Source into this list at Index, in place of the entry there,
+    // which goes to Source instead: the object, its value and buffers stay the same, so a
+    // pointer taken to it before stays good. Names are not registered.
+    void TakeEntry(TFIBXSQLDA& Source, qint32 OldIndex, qint32 Index);
 
     // The registered names and the repeated ones, each with its entry index.
     const std::multimap<QString, int>& RegisteredNames() const { return FNames; }
@@ -322,10 +348,12 @@ private:
     std::map<QString, TFIBXSQLVAR*> FCachedNames;
     qint32 FCount = 0;
     bool FHasDefferedSettings = false;
-    TFIBQuery* FQuery = nullptr;
+    IFIBXSQLDAOwner* FOwner = nullptr;
+    IFIBXSQLDAOwner* FCreator = nullptr;
+    std::unique_ptr<IFIBXSQLDAOwner> FHooksOwner;
+    bool FIsUserParams = false;
     qint32 FSize = 0;
     XSQLDA* FXSQLDA = nullptr;
     std::vector<std::unique_ptr<TFIBXSQLVAR>> FXSQLVARs;
     bool FIsParams = false;
-    TFIBQueryHooks FHooks;
 };

@@ -27,11 +27,6 @@ bool IsKeywordPredecessor(char16_t c) {
     return IsBlank(c) || c == u'"' || c == u')';
 }
 
-bool IsKeywordDelimiter(char16_t c) {
-    return c == NUL || IsBlank(c) || c == u'"' || c == u'(' || c == u'-' || c == u'/' ||
-           c == u';' || c == u'^';
-}
-
 bool IsMacroTerminator(char16_t c) {
     return c == LF || c == CR || c == u' ';
 }
@@ -40,13 +35,18 @@ bool IsLineCommentEnd(char16_t c) {
     return c == NUL || c == LF || c == CR;
 }
 
-char16_t AsciiUpper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c;
-}
-
 bool IsLeadingFiller(char16_t c) {
     return c == NUL || IsBlank(c) || c == u'(' || c == u';' || c == u'^';
 }
+
+} // namespace
+
+bool IsKeywordDelimiter(char16_t c) {
+    return c == NUL || IsBlank(c) || c == u'"' || c == u'(' || c == u'-' || c == u'/' ||
+           c == u';' || c == u'^';
+}
+
+namespace {
 
 // 1-based access; outside the text every position reads as NUL, which is what the scan's
 // "next character" is at the end.
@@ -76,7 +76,7 @@ bool IsLoading(const TComponent* component) {
 // Whether the clause that a WHERE opened ends at pos: the keywords that may follow a WHERE
 // clause, picked by their first letter so that most positions cost one comparison.
 bool WhereClauseEndsAt(QStringView text, qint32 pos, char16_t c) {
-    switch (AsciiUpper(c)) {
+    switch (AsciiUpperCase(c)) {
     case u'F':
         return IsKeywordAt(QLatin1String("FOR"), text, pos);
     case u'G':
@@ -111,7 +111,7 @@ bool CanForceIsNullAt(const TCharAt& at, qint32 pos) {
 
 bool IsDDLAt(QStringView text, qint32 pos) {
     const TCharAt at(text);
-    switch (AsciiUpper(at(pos))) {
+    switch (AsciiUpperCase(at(pos))) {
     case u'A':
         return IsKeywordAt(QLatin1String("ALTER"), text, pos);
     case u'C':

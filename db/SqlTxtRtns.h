@@ -90,6 +90,10 @@ struct TMacroParts {
     bool Quoted = false;
 };
 
+// The characters that end a keyword (and over which a NULL comparison walks back to its
+// operator): NUL, blanks, the double quote, "(", "-", "/", ";" and "^".
+bool IsKeywordDelimiter(char16_t c);
+
 // True when the upper-case Keyword stands at the 1-based position Pos of Text as a word of its
 // own: preceded by the text start or a keyword predecessor, followed by the text end or a
 // keyword delimiter. Lower-case ASCII letters in the text match.

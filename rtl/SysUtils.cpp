@@ -1,5 +1,6 @@
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <limits>
 
 Exception::Exception(const QString& message) {
@@ -152,7 +153,8 @@ namespace {
 bool ParseInteger(const QString& s, qint64 min, qint64 max, quint64 hexMask, qint64& result) {
     qsizetype i = 0;
     const qsizetype n = s.size();
-    while (i < n && s.at(i) == QLatin1Char(' ')) ++i;
+    while (i < n && s.at(i) == QLatin1Char(' '))
+        ++i;
     bool negative = false;
     if (i < n && (s.at(i) == QLatin1Char('-') || s.at(i) == QLatin1Char('+'))) {
         negative = s.at(i) == QLatin1Char('-');
@@ -235,8 +237,10 @@ qint32 StrToIntDef(const QString& s, qint32 def) {
 QString Trim(const QString& s) {
     qsizetype first = 0;
     qsizetype last = s.size() - 1;
-    while (first <= last && s.at(first).unicode() <= ' ') ++first;
-    while (last >= first && s.at(last).unicode() <= ' ') --last;
+    while (first <= last && s.at(first).unicode() <= ' ')
+        ++first;
+    while (last >= first && s.at(last).unicode() <= ' ')
+        --last;
     return s.mid(first, last - first + 1);
 }
 
@@ -255,4 +259,31 @@ QString AnsiToString(const QByteArray& bytes) {
 
 QString AnsiToString(const char* bytes, qsizetype length) {
     return QString::fromLatin1(bytes, length);
+}
+
+// A text that has nothing to change is handed back shared, without a copy: names are mostly
+// upper case already, and lookups run on every parameter access.
+QString AsciiUpperCase(const QString& s) {
+    const auto lower = [](QChar c) { return c.unicode() >= u'a' && c.unicode() <= u'z'; };
+    if (std::none_of(s.cbegin(), s.cend(), lower)) return s;
+    QString r = s;
+    for (QChar& c : r)
+        c = AsciiUpperCase(c);
+    return r;
+}
+
+QString AsciiLowerCase(const QString& s) {
+    const auto upper = [](QChar c) { return c.unicode() >= u'A' && c.unicode() <= u'Z'; };
+    if (std::none_of(s.cbegin(), s.cend(), upper)) return s;
+    QString r = s;
+    for (QChar& c : r)
+        c = AsciiLowerCase(c);
+    return r;
+}
+
+bool SameTextAscii(QStringView a, QStringView b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (AsciiUpperCase(a[i].unicode()) != AsciiUpperCase(b[i].unicode())) return false;
+    return true;
 }

@@ -6,6 +6,7 @@
 #include <QChar>
 #include <QString>
 
+#include <array>
 #include <concepts>
 #include <exception>
 #include <type_traits>
@@ -68,8 +69,8 @@ struct TVarRec {
     TVarRec(double d) : kind(vDouble), value(d) {}
     TVarRec(float d) : kind(vDouble), value(double(d)) {}
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    TVarRec(T v) : kind(vInt32), value(qint64(0)) {
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) TVarRec(T v)
+        : kind(vInt32), value(qint64(0)) {
         if constexpr (std::is_signed_v<T>) {
             kind = sizeof(T) <= 4 ? vInt32 : vInt64;
             value = qint64(v);
@@ -91,8 +92,7 @@ struct TVarRec {
 // its argument, or a missing argument, raises EConvertError.
 QString FormatV(const QString& fmt, const std::vector<TVarRec>& args);
 
-template <typename... Args>
-QString Format(const QString& fmt, const Args&... args) {
+template <typename... Args> QString Format(const QString& fmt, const Args&... args) {
     return FormatV(fmt, std::vector<TVarRec>{TVarRec(args)...});
 }
 
@@ -123,9 +123,49 @@ struct TFormatSettings {
     QChar TimeSeparator = QLatin1Char(':');
     QString ShortDateFormat = QStringLiteral("dd/mm/yyyy");
     QString LongTimeFormat = QStringLiteral("hh:nn:ss");
+    QString ShortTimeFormat = QStringLiteral("hh:nn");
+    QString TimeAMString = QStringLiteral("AM");
+    QString TimePMString = QStringLiteral("PM");
+    std::array<QString, 12> ShortMonthNames = {
+        QStringLiteral("janv."), QStringLiteral("févr."), QStringLiteral("mars"),
+        QStringLiteral("avr."),  QStringLiteral("mai"),   QStringLiteral("juin"),
+        QStringLiteral("juil."), QStringLiteral("août"),  QStringLiteral("sept."),
+        QStringLiteral("oct."),  QStringLiteral("nov."),  QStringLiteral("déc.")};
+    std::array<QString, 12> LongMonthNames = {
+        QStringLiteral("janvier"), QStringLiteral("février"),  QStringLiteral("mars"),
+        QStringLiteral("avril"),   QStringLiteral("mai"),      QStringLiteral("juin"),
+        QStringLiteral("juillet"), QStringLiteral("août"),     QStringLiteral("septembre"),
+        QStringLiteral("octobre"), QStringLiteral("novembre"), QStringLiteral("décembre")};
+    // Sunday first.
+    std::array<QString, 7> ShortDayNames = {QStringLiteral("dim."), QStringLiteral("lun."),
+                                            QStringLiteral("mar."), QStringLiteral("mer."),
+                                            QStringLiteral("jeu."), QStringLiteral("ven."),
+                                            QStringLiteral("sam.")};
+    std::array<QString, 7> LongDayNames = {QStringLiteral("dimanche"), QStringLiteral("lundi"),
+                                           QStringLiteral("mardi"),    QStringLiteral("mercredi"),
+                                           QStringLiteral("jeudi"),    QStringLiteral("vendredi"),
+                                           QStringLiteral("samedi")};
 };
 
 TFormatSettings& FormatSettings();
+
+// ASCII letter case: only a-z and A-Z change, every other character stays as it is, so that
+// names compare the way the server compares unquoted identifiers.
+constexpr char16_t AsciiUpperCase(char16_t c) {
+    return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c;
+}
+constexpr char16_t AsciiLowerCase(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+}
+inline QChar AsciiUpperCase(QChar c) {
+    return QChar(AsciiUpperCase(c.unicode()));
+}
+inline QChar AsciiLowerCase(QChar c) {
+    return QChar(AsciiLowerCase(c.unicode()));
+}
+QString AsciiUpperCase(const QString& s);
+QString AsciiLowerCase(const QString& s);
+bool SameTextAscii(QStringView a, QStringView b);
 
 // The system's single-byte code page is ISO 8859-1: characters outside it become "?".
 QByteArray StringToAnsi(const QString& s);

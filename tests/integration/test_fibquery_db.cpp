@@ -1,11 +1,11 @@
 // Statements against the tests' private server: the bank change run's own statements with the
 // database contents they leave, the prepares the server sees, NULL comparisons, macros, the
 // transaction's and the connection's ends, the error hook, blobs and the statement's messages.
-#include "ProgramConnection.h"
-#include "TestSupport.h"
 #include "CountingClientLibrary.h"
 #include "FIBQuery.h"
 #include "MotDePasse.h"
+#include "ProgramConnection.h"
+#include "TestSupport.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
@@ -479,6 +479,81 @@ TEST_F(Rows, TextChangeWhileOpenIsRefusedAndKeepsTheText) {
     EXPECT_EQ(e.SQLCode(), 28);
     EXPECT_EQ(Q->SQL().Text(), text + S("\r\n"));
     EXPECT_TRUE(Q->Open());
+}
+
+// A statement whose transaction was taken away still tells the end of its rows from a row.
+TEST_F(Rows, WithoutTransactionTheEndOfTheRowsIsNoRow) {
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s ORDER BY ID"), S(Scratch)));
+    Q->ExecQuery();
+    Q->SetTransaction(nullptr);
+    EXPECT_EQ(Q->Call(isc_segstr_eof, false), isc_segstr_eof);
+    int rows = 1;
+    while (Q->Next() && rows < 10)
+        ++rows;
+    EXPECT_EQ(rows, 3);
+    EXPECT_TRUE(Q->Eof());
+    EXPECT_EQ(Q->RecordCount(), 3);
+    EXPECT_EQ(Q->Fields(0)->AsInteger(), 3);
+    Q->Close();
+}
+
+// The previous statement must not run under a text that could not be read.
+TEST_F(Rows, AFailedTextChangeLeavesNothingToRun) {
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("DELETE FROM %s WHERE ID = 3"), S(Scratch)));
+    Q->Prepare();
+    const QString broken = Format(S("DELETE FROM %s WHERE ID = :P AND T = 'x"), S(Scratch));
+    const auto scan = Raised<EFIBClientError>([&] { Q->SQL().SetText(broken); });
+    EXPECT_TRUE(scan.Message().endsWith(S("EOF in string detected")));
+    EXPECT_FALSE(Q->Prepared());
+    EXPECT_TRUE(Q->ProcessedSQL().isEmpty());
+    const auto again = Raised<EFIBClientError>([&] { Q->ExecQuery(); });
+    EXPECT_EQ(again.Message(), scan.Message());
+    Tr->Commit();
+    EXPECT_EQ(TObserver().Int(Format(S("SELECT COUNT(*) FROM %s"), S(Scratch))), 3);
+
+    // A good text afterwards works as ever.
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("DELETE FROM %s WHERE ID = :P"), S(Scratch)));
+    Q->ParamByName(S("P"))->SetAsInteger(3);
+    Q->ExecQuery();
+    Tr->Commit();
+    EXPECT_EQ(TObserver().Int(Format(S("SELECT COUNT(*) FROM %s"), S(Scratch))), 2);
+}
+
+TEST_F(Rows, ParameterDescriptorsSurviveATextChange) {
+    const QString table = S(Scratch);
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s WHERE V = :P AND ID > :LO ORDER BY ID"), table));
+    TFIBXSQLVAR* p = Q->ParamByName(S("P"));
+    p->SetAsInteger(7);
+    Q->ParamByName(S("LO"))->SetAsInteger(0);
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{3});
+
+    // P moves to another place of the new text with its value; X is new.
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s WHERE ID <> :X AND V = :p ORDER BY ID"), table));
+    ASSERT_EQ(Q->ParamCount(), 2);
+    EXPECT_EQ(Q->ParamByName(S("P")), p);
+    EXPECT_EQ(Q->Params()->Vars(1), p);
+    EXPECT_EQ(p->Index(), 1);
+    EXPECT_EQ(p->AsInteger(), 7);
+    EXPECT_TRUE(Q->ParamByName(S("X"))->IsNull());
+    Q->ParamByName(S("X"))->SetAsInteger(0);
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{3});
+    // Its positions are the new text's: a NULL becomes "IS NULL" at the right place.
+    p->Clear();
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{1});
+
+    // A name written twice: the descriptor keeps one place, the other takes its value.
+    p->SetAsInteger(5);
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s WHERE V = :P OR ID = :P + 0 ORDER BY ID"), table));
+    ASSERT_EQ(Q->ParamCount(), 2);
+    EXPECT_EQ(Q->Params()->Vars(0), p);
+    EXPECT_EQ(Q->Params()->Vars(1)->AsInteger(), 5);
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{2});
+    Q->Params()->Vars(1)->SetAsInteger(3);
+    EXPECT_EQ(p->AsInteger(), 3);
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{3});
 }
 
 TEST_F(Statement, BlankTextAndServerErrors) {
