@@ -2,6 +2,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Unit1.h"
+#include "pFIBDataSet.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -107,7 +108,11 @@ TEST_F(MainWindow, GridShowsItsFiveTitlesAndNoRows) {
     }
     EXPECT_EQ(grid->TitleFont().family(), QStringLiteral("Calibri"));
     EXPECT_EQ(grid->TitleFont().pixelSize(), 12);
-    EXPECT_EQ(grid->Rows(), nullptr);
+    // Bound to the mandate list, which stays closed until a listing: no row to show.
+    EXPECT_EQ(grid->DataSource(), frm.dsBanque);
+    EXPECT_FALSE(grid->DataLink().Active());
+    EXPECT_EQ(grid->DataLink().RecordCount(), 0);
+    EXPECT_TRUE(frm.idsBanque->IsEmpty());
 }
 
 TEST_F(MainWindow, BranchBoxesTakeAtMostFiveCharacters) {
