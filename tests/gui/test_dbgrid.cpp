@@ -10,6 +10,7 @@
 #include "pFIBQuery.h"
 
 #include <QImage>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
@@ -69,7 +70,8 @@ void Wheel(TDBGrid* grid, int angle) {
 }
 
 QPoint RowCentre(const TDBGrid* grid, int row, int column) {
-    const int x = TDBGrid::IndicatorWidth + 1 + column * 251 + 20;
+    int x = TDBGrid::IndicatorWidth + 1 + 20;
+    for (int c = 0; c < column; ++c) x += grid->Columns(c).Width + 1;
     const int y = grid->TitleHeight() + 1 + row * (grid->DefaultRowHeight() + 1) +
                   grid->DefaultRowHeight() / 2;
     return QPoint(x, y);
@@ -242,6 +244,28 @@ TEST_F(GridOnMandates, AClickSelectsARowAndADoubleClickIsSignalled) {
     EXPECT_EQ(ds->RecNo(), top);
     EXPECT_EQ(ds->RecordCount(), Rows() + 7);
     EXPECT_TRUE(boxes.errors.empty());
+}
+
+TEST_F(GridOnMandates, WholeRowSelectionShowsAlsoWithoutFocus) {
+    Key(Qt::Key_Down);
+    frm.edtAncienGuichet->setFocus();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(grid->hasFocus());
+    const QColor highlight = grid->palette().color(QPalette::Highlight);
+    // Far right in the last column: past any text of the active row and of the next one.
+    const QPoint active = RowCentre(grid, 1, 4) + QPoint(200, 0);
+    const QPoint next = RowCentre(grid, 2, 4) + QPoint(200, 0);
+    EXPECT_NE(grid->viewport()->grab().toImage().pixelColor(active), highlight);
+
+    grid->SetRowSelect(true);
+    grid->SetAlwaysShowSelection(true);
+    QImage image = grid->viewport()->grab().toImage();
+    EXPECT_EQ(image.pixelColor(active), highlight);
+    EXPECT_NE(image.pixelColor(next), highlight);
+
+    // Without the option the selection shows only while the grid has the focus.
+    grid->SetAlwaysShowSelection(false);
+    EXPECT_NE(grid->viewport()->grab().toImage().pixelColor(active), highlight);
 }
 
 TEST_F(GridOnMandates, ClosingEmptiesTheGrid) {
