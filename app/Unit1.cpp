@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "MotDePasse.h"
+#include "pFIBDataSet.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
@@ -82,6 +83,7 @@ TfrmPrincipale::TfrmPrincipale(TComponent* AOwner) : QWidget(nullptr), TComponen
     setObjectName(QStringLiteral("frmPrincipale"));
     CreateControls();
     CreateDatabaseObjects();
+    CreateMandateList();
     ConnectHandlers();
     EndLoading();
     // A failure of the creation handler is shown; the window is created and shown all the same.
@@ -208,6 +210,66 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     qryLocale->SetTransaction(transLocale);
 }
 
+namespace {
+
+TFIBBCDField* MakeIdField(TpFIBDataSet* ds, TComponent* owner, const char* column) {
+    auto* field = new TFIBBCDField(owner);
+    field->SetName(ds->Name() + QLatin1String(column));
+    field->SetFieldName(QLatin1String(column));
+    field->SetSize(0);
+    field->SetDataSet(ds);
+    return field;
+}
+
+TFIBStringField* MakeTextField(TpFIBDataSet* ds, TComponent* owner, const char* column,
+                               qint32 size) {
+    auto* field = new TFIBStringField(owner);
+    field->SetName(ds->Name() + QLatin1String(column));
+    field->SetFieldName(QLatin1String(column));
+    field->SetSize(size);
+    field->SetTransliterate(false);
+    field->SetDataSet(ds);
+    return field;
+}
+
+} // namespace
+
+void TfrmPrincipale::CreateMandateList() {
+    idsBanque = new TpFIBDataSet(this);
+    idsBanque->SetName(QStringLiteral("idsBanque"));
+    idsBanque->SetDatabase(dbSource);
+    idsBanque->SetTransaction(transSource);
+    for (const char* option :
+         {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
+          "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
+        idsBanque->SetStoredOption(QLatin1String(option), false);
+    TFormatFields& formats = idsBanque->DefaultFormats();
+    formats.DateTimeDisplayFormat = QStringLiteral("dd/mm/yyyy hh:mm:ss");
+    formats.NumericDisplayFormat = QStringLiteral("# ##0.");
+    formats.NumericEditFormat = QStringLiteral("0.00");
+    formats.DisplayFormatDate = QStringLiteral("dd/mm/yyyy");
+    formats.DisplayFormatTime = QStringLiteral("hh:mm:ss");
+
+    idsBanqueCMAN_ID = MakeIdField(idsBanque, this, "CMAN_ID");
+    idsBanqueCMAN_IDCLI = MakeIdField(idsBanque, this, "CMAN_IDCLI");
+    idsBanqueNP = MakeTextField(idsBanque, this, "NP", 71);
+    idsBanqueCMAN_ACTIF = new TFIBSmallIntField(this);
+    idsBanqueCMAN_ACTIF->SetName(QStringLiteral("idsBanqueCMAN_ACTIF"));
+    idsBanqueCMAN_ACTIF->SetFieldName(QStringLiteral("CMAN_ACTIF"));
+    idsBanqueCMAN_ACTIF->SetDataSet(idsBanque);
+    idsBanqueCMAN_IDBANQ = MakeIdField(idsBanque, this, "CMAN_IDBANQ");
+    idsBanqueCMAN_IBAN = MakeTextField(idsBanque, this, "CMAN_IBAN", 50);
+    idsBanqueCMAN_BIC = MakeTextField(idsBanque, this, "CMAN_BIC", 11);
+    idsBanqueCMAN_NOMBANQUE = MakeTextField(idsBanque, this, "CMAN_NOMBANQUE", 100);
+    idsBanqueCMAN_MANDAT = MakeTextField(idsBanque, this, "CMAN_MANDAT", 35);
+    idsBanqueBANQ_SOCIETE = MakeTextField(idsBanque, this, "BANQ_SOCIETE", 100);
+
+    dsBanque = new TDataSource(this);
+    dsBanque->SetName(QStringLiteral("dsBanque"));
+    dsBanque->SetDataSet(idsBanque);
+    dgrDetail->SetDataSource(dsBanque);
+}
+
 void TfrmPrincipale::ConnectHandlers() {
     connect(lblAncien_Info, &TClickLabel::clicked, this,
             Protected([this] { lblAncien_InfoClick(this); }));
@@ -238,7 +300,7 @@ void TfrmPrincipale::FormCreate(TObject*) {
     dgrDetail->Columns(2).Title = QStringLiteral("BIC");
     dgrDetail->Columns(3).Title = QStringLiteral("Nom de la banque (Saisie)");
     dgrDetail->Columns(4).Title = QStringLiteral("Nom de la banque");
-    dgrDetail->RowsChanged();
+    dgrDetail->ColumnsChanged();
 
     // Connect and start the reading transaction; a failure ends the handler here and is shown,
     // the window is usable all the same.

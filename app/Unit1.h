@@ -18,6 +18,11 @@ class TRadioGroup;
 class TpFIBDatabase;
 class TpFIBTransaction;
 class TpFIBQuery;
+class TpFIBDataSet;
+class TDataSource;
+class TFIBBCDField;
+class TFIBStringField;
+class TFIBSmallIntField;
 
 class TfrmPrincipale : public QWidget, public TComponent {
     Q_OBJECT
@@ -62,6 +67,20 @@ public:
     // The statement of the change run, one mandate at a time in transLocale.
     TpFIBQuery* qryLocale = nullptr;
 
+    // The mandate list, read in transSource and shown in dgrDetail, with its persistent fields.
+    TpFIBDataSet* idsBanque = nullptr;
+    TDataSource* dsBanque = nullptr;
+    TFIBBCDField* idsBanqueCMAN_ID = nullptr;
+    TFIBBCDField* idsBanqueCMAN_IDCLI = nullptr;
+    TFIBStringField* idsBanqueNP = nullptr;
+    TFIBSmallIntField* idsBanqueCMAN_ACTIF = nullptr;
+    TFIBBCDField* idsBanqueCMAN_IDBANQ = nullptr;
+    TFIBStringField* idsBanqueCMAN_IBAN = nullptr;
+    TFIBStringField* idsBanqueCMAN_BIC = nullptr;
+    TFIBStringField* idsBanqueCMAN_NOMBANQUE = nullptr;
+    TFIBStringField* idsBanqueCMAN_MANDAT = nullptr;
+    TFIBStringField* idsBanqueBANQ_SOCIETE = nullptr;
+
     void FormCreate(TObject* Sender);
     void FormClose(TObject* Sender);
     void lblAncien_InfoClick(TObject* Sender);
@@ -81,6 +100,7 @@ private:
 
     void CreateControls();
     void CreateDatabaseObjects();
+    void CreateMandateList();
     void ConnectHandlers();
 
     bool FCentred = false;

@@ -2,6 +2,9 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Unit1.h"
+#include "fib.h"
+#include "pFIBDataSet.h"
+#include "pFIBDatabase.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -107,7 +110,11 @@ TEST_F(MainWindow, GridShowsItsFiveTitlesAndNoRows) {
     }
     EXPECT_EQ(grid->TitleFont().family(), QStringLiteral("Calibri"));
     EXPECT_EQ(grid->TitleFont().pixelSize(), 12);
-    EXPECT_EQ(grid->Rows(), nullptr);
+    // Bound to the mandate list, which stays closed until a listing: no row to show.
+    EXPECT_EQ(grid->DataSource(), frm.dsBanque);
+    EXPECT_FALSE(grid->DataLink().Active());
+    EXPECT_EQ(grid->DataLink().RecordCount(), 0);
+    EXPECT_TRUE(frm.idsBanque->IsEmpty());
 }
 
 TEST_F(MainWindow, BranchBoxesTakeAtMostFiveCharacters) {
@@ -140,4 +147,18 @@ TEST_F(MainWindow, HandlersAreConnectedAndSafeToClick) {
     QTest::mouseClick(frm.lblNouveau_Info, Qt::LeftButton);
     EXPECT_TRUE(boxes.errors.empty());
     EXPECT_TRUE(frm.isVisible());
+}
+
+TEST_F(MainWindow, MandateListNeverStartsATransactionOfItsOwn) {
+    // The list reads only in the window's snapshot: with it ended, preparing fails instead of
+    // quietly starting a new one.
+    ASSERT_TRUE(frm.transSource->Active());
+    frm.transSource->Commit();
+    frm.idsBanque->SelectSQL().SetText(QStringLiteral("SELECT CMAN_ID FROM CLIENTS_MANDAT"));
+    EXPECT_THROW(frm.idsBanque->Prepare(), EFIBError);
+    EXPECT_FALSE(frm.transSource->Active());
+    // Options that would change what the grid shows or how fields bind are off.
+    EXPECT_FALSE(frm.idsBanque->Options() & (poTrimCharFields | poAutoFormatFields));
+    EXPECT_FALSE(frm.idsBanque->PrepareOptions() &
+                 (psUseBooleanField | psUseLargeIntField | pfImportDefaultValues));
 }
