@@ -92,6 +92,10 @@ std::int64_t PeakRssKiB() {
     return StatusKiB("VmHWM");
 }
 
+std::int64_t CurrentRssKiB() {
+    return StatusKiB("VmRSS");
+}
+
 TMeasureScope::TMeasureScope()
     : FStartWall(0), FStartCpu(0), FStartRssKiB(-1), FHwmReset(ResetPeakRss()),
       FStartAllocations(0), FStartBytes(0) {

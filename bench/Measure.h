@@ -37,5 +37,7 @@ bool AllocationsCounted();
 // The largest resident set of the process so far (VmHWM, across the resets), in KiB; -1 when
 // unreadable.
 std::int64_t PeakRssKiB();
+// The resident set now, in KiB; -1 when unreadable.
+std::int64_t CurrentRssKiB();
 
 double Median(std::vector<double> values);

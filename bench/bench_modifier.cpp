@@ -12,6 +12,7 @@
 #include "IB_Intf.h"
 #include "Measure.h"
 #include "MotDePasse.h"
+#include "RawClient.h"
 #include "uFonctions_Verification.h"
 
 #include "pFIBDatabase.h"
@@ -40,7 +41,7 @@ const QString ModifierSQL =
 // What the layer sends for the text above once its named markers are replaced.
 const QString ModifierServerSQL = QStringLiteral(
     "UPDATE CLIENTS_MANDAT SET CMAN_IBAN = ?, CMAN_BIC = ?, CMAN_IDBANQ = ? WHERE CMAN_ID = ");
-constexpr unsigned short Dialect = 3;
+constexpr unsigned short Dialect = RawDialect;
 // Mandates each loop writes, uncounted, before the first measured round: the first statement
 // of a connection loads the table's metadata on the server.
 constexpr int WarmUp = 100;
@@ -74,134 +75,6 @@ QString NewIban(const TNewBank& bank, const QString& iban) {
 
 // ---------------------------------------------------------------------------------------------
 // Straight on the client library
-
-class TRawError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// One entry of isc_start_multiple's vector, laid out as the client library reads it.
-struct TTransactionBlock {
-    isc_db_handle* Database;
-    long TpbLength;
-    const char* Tpb;
-};
-
-class TRawSession {
-public:
-    explicit TRawSession(IIBClientLibraryPtr library) : FLib(std::move(library)) {}
-    ~TRawSession() {
-        if (FDb) FLib->isc_detach_database(FStatus.data(), &FDb);
-    }
-    TRawSession(const TRawSession&) = delete;
-    TRawSession& operator=(const TRawSession&) = delete;
-
-    IIBClientLibrary& Lib() { return *FLib; }
-    isc_db_handle* Db() { return &FDb; }
-    ISC_STATUS* Status() { return FStatus.data(); }
-
-    void Attach() {
-        const QByteArray password = MotDePasseGestion().toLatin1();
-        QByteArray dpb(1, char(isc_dpb_version1));
-        AddDpb(dpb, isc_dpb_user_name, "SYSDBA");
-        AddDpb(dpb, isc_dpb_lc_ctype, "ISO8859_1");
-        AddDpb(dpb, isc_dpb_password, password);
-        Check(FLib->isc_attach_database(Status(), 0, DatabaseName, &FDb, short(dpb.size()),
-                                        dpb.constData()),
-              "isc_attach_database");
-    }
-
-    // Throws with the server's message; the attachment stays usable.
-    void Check(ISC_STATUS code, const char* what) {
-        if (code == 0 && FStatus[1] == 0) return;
-        std::string message = what;
-        const ISC_STATUS* cursor = FStatus.data();
-        char line[512];
-        while (FLib->fb_interpret(line, sizeof line, &cursor) > 0) {
-            message += "\n  ";
-            message += line;
-        }
-        throw TRawError(message);
-    }
-
-    isc_tr_handle Start(const QByteArray& tpb) {
-        isc_tr_handle tr = 0;
-        TTransactionBlock block{&FDb, long(tpb.size()), tpb.constData()};
-        Check(FLib->isc_start_multiple(Status(), &tr, 1, &block), "isc_start_multiple");
-        return tr;
-    }
-    void Commit(isc_tr_handle& tr) {
-        Check(FLib->isc_commit_transaction(Status(), &tr), "isc_commit_transaction");
-    }
-    // Never throws: it runs while another error is on its way.
-    void RollbackQuietly(isc_tr_handle& tr) {
-        if (tr) FLib->isc_rollback_transaction(Status(), &tr);
-        tr = 0;
-    }
-
-    // The rows of a one-column select whose column is a VARCHAR (the queries cast to it).
-    QStringList SelectTexts(const QString& sql) {
-        static const char readTpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
-                                       isc_tpb_rec_version, isc_tpb_nowait};
-        isc_tr_handle tr = Start(QByteArray::fromRawData(readTpb, sizeof readTpb));
-        isc_stmt_handle st = 0;
-        QStringList rows;
-        try {
-            alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(1)> storage{};
-            auto* out = reinterpret_cast<XSQLDA*>(storage.data());
-            out->version = SQLDA_VERSION1;
-            out->sqln = 1;
-            const QByteArray text = sql.toLatin1();
-            Check(FLib->isc_dsql_alloc_statement2(Status(), &FDb, &st), "alloc");
-            Check(FLib->isc_dsql_prepare(Status(), &tr, &st, 0, text.constData(), Dialect, out),
-                  "prepare");
-            XSQLVAR& var = out->sqlvar[0];
-            if (out->sqld != 1 || (var.sqltype & ~1) != SQL_VARYING)
-                throw TRawError("setup query must return one VARCHAR column: " + sql.toStdString());
-            QByteArray buffer(var.sqllen + 2, '\0');
-            short null = 0;
-            var.sqldata = buffer.data();
-            var.sqlind = &null;
-            Check(FLib->isc_dsql_execute(Status(), &tr, &st, Dialect, nullptr), "execute");
-            while (true) {
-                const ISC_STATUS r = FLib->isc_dsql_fetch(Status(), &st, Dialect, out);
-                if (r == 100) break;
-                Check(r, "fetch");
-                quint16 length = 0;
-                std::memcpy(&length, buffer.constData(), 2);
-                rows << (null ? QString() : QString::fromLatin1(buffer.constData() + 2, length));
-            }
-            Check(FLib->isc_dsql_free_statement(Status(), &st, DSQL_drop), "free");
-            Commit(tr);
-        } catch (...) {
-            if (st) FLib->isc_dsql_free_statement(Status(), &st, DSQL_drop);
-            RollbackQuietly(tr);
-            throw;
-        }
-        return rows;
-    }
-
-    bool ForcedWrites() {
-        const char item = isc_info_forced_writes;
-        char buffer[16] = {};
-        Check(FLib->isc_database_info(Status(), &FDb, 1, &item, sizeof buffer, buffer),
-              "isc_database_info");
-        if (buffer[0] != isc_info_forced_writes) throw TRawError("forced writes not reported");
-        const short length = short(FLib->isc_vax_integer(buffer + 1, 2));
-        return FLib->isc_vax_integer(buffer + 3, length) != 0;
-    }
-
-private:
-    static void AddDpb(QByteArray& dpb, char item, const QByteArray& value) {
-        dpb.append(item);
-        dpb.append(char(value.size()));
-        dpb.append(value);
-    }
-
-    IIBClientLibraryPtr FLib;
-    isc_db_handle FDb = 0;
-    std::array<ISC_STATUS, StatusVectorLength> FStatus{};
-};
 
 // The mandate transaction's parameters: transLocale's four words, in its order.
 const char WriteTpbBytes[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, isc_tpb_rec_version,
@@ -528,7 +401,7 @@ int main(int argc, char** argv) {
     try {
         IIBClientLibraryPtr library = GetClientLibrary(LibraryName);
         TRawSession raw(library);
-        raw.Attach();
+        raw.Attach(DatabaseName);
         const TNewBank bank = PickNewBank(raw);
         const std::vector<TLoop> loops = {lpRaw, lpLayer, lpRawTwice};
         const int perLoop = WarmUp + rounds * n;
