@@ -5,6 +5,8 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,27 @@ QDate DateFromDayNumber(qint64 day) {
 }
 
 constexpr qint64 MSecsPerDayCount = 86400000;
+
+// A copy of a short list that a walk can rely on while handlers change the list itself; kept
+// on the stack up to a size no window of the program reaches.
+template <typename T> class TSnapshot {
+public:
+    explicit TSnapshot(const std::vector<T>& items) : FSize(items.size()) {
+        if (FSize <= FLocal.size())
+            std::copy(items.begin(), items.end(), FLocal.begin());
+        else
+            FHeap = items;
+    }
+    const T* begin() const { return FHeap.empty() ? FLocal.data() : FHeap.data(); }
+    const T* end() const { return begin() + FSize; }
+    std::reverse_iterator<const T*> rbegin() const { return std::reverse_iterator(end()); }
+    std::reverse_iterator<const T*> rend() const { return std::reverse_iterator(begin()); }
+
+private:
+    size_t FSize;
+    std::array<T, 16> FLocal{};
+    std::vector<T> FHeap;
+};
 
 // A value buffer large enough for any fixed-size slot a field reads.
 struct TValueBuffer {
@@ -1226,8 +1249,9 @@ void TDataSet::DataEvent(TDataEvent Event, qint64 Info) {
 }
 
 void TDataSet::NotifyDataSources(TDataEvent Event, qint64 Info) {
-    // A handler may detach a data source: walk a copy.
-    const std::vector<TDataSource*> sources = FDataSources;
+    // A handler may detach a data source: walk a copy, on the stack, since every move sends
+    // events.
+    const TSnapshot<TDataSource*> sources(FDataSources);
     for (TDataSource* source : sources)
         if (std::find(FDataSources.begin(), FDataSources.end(), source) != FDataSources.end())
             source->DataEvent(Event, Info);
@@ -1321,7 +1345,7 @@ void TDataSource::DataEvent(TDataEvent Event, qint64 Info) {
 
 // Links that are no visual controls first, then the views; each pass from the last attached.
 void TDataSource::NotifyLinks(TDataEvent Event, qint64 Info) {
-    const std::vector<TDataLink*> links = FDataLinks;
+    const TSnapshot<TDataLink*> links(FDataLinks);
     for (int pass = 0; pass < 2; ++pass)
         for (auto it = links.rbegin(); it != links.rend(); ++it) {
             TDataLink* link = *it;
