@@ -3,6 +3,7 @@
 #include "Conversions.h"
 
 #include <algorithm>
+#include <new>
 #include <cmath>
 #include <limits>
 
@@ -205,7 +206,20 @@ TRecordsCache::TRecordsCache(qint32 RecsInBlock, qint32 InOutRecordSize, qint32 
 }
 
 qint32 TRecordsCache::CreateNewBlock() {
-    FBlocks.push_back(std::make_unique<char[]>(size_t(FBlockSize)));
+    if (FSlabBlocksLeft == 0) {
+        constexpr qint64 MaxSlabBytes = 256 * 1024;
+        const qint64 cap = std::max<qint64>(1, MaxSlabBytes / FBlockSize);
+        const qint64 blocks = std::clamp<qint64>(qint64(FBlocks.size()), 1, cap);
+        char* slab = static_cast<char*>(std::calloc(size_t(blocks), size_t(FBlockSize)));
+        if (!slab) throw std::bad_alloc();
+        FSlabs.emplace_back(slab);
+        FSlabNext = slab;
+        FSlabBlocksLeft = blocks;
+        FSlabBytes += blocks * FBlockSize;
+    }
+    FBlocks.push_back(FSlabNext);
+    FSlabNext += FBlockSize;
+    --FSlabBlocksLeft;
     return BlockCount();
 }
 
@@ -221,13 +235,13 @@ char* TRecordsCache::PrepareMemory(qint32 RecNo) {
     if (block > BlockCount()) RaiseMemManagerError(SCantWriteBuffer);
     if (block == BlockCount()) CreateNewBlock();
     FRecordCount = std::max(FRecordCount, RecNo);
-    return FBlocks[size_t(block)].get() + qint64((RecNo - 1) % FRecInBlock) * FRecordSize;
+    return FBlocks[size_t(block)] + qint64((RecNo - 1) % FRecInBlock) * FRecordSize;
 }
 
 void TRecordsCache::ReadRecordBuffer(qint32 RecNo, char* Dest) {
     if (RecNo < 1 || (RecNo - 1) / FRecInBlock >= BlockCount())
         RaiseMemManagerError(SCantReadBuffer);
-    const char* row = FBlocks[size_t((RecNo - 1) / FRecInBlock)].get() +
+    const char* row = FBlocks[size_t((RecNo - 1) / FRecInBlock)] +
                       qint64((RecNo - 1) % FRecInBlock) * FRecordSize;
     if (FStrFieldCount == 0) {
         std::memcpy(Dest, row, size_t(FRecordSize));
@@ -287,8 +301,8 @@ void TRecordsCache::SetStringFromPChar(qint32 Column, qint32 Row, bool Trim, qin
 }
 
 qint64 TRecordsCache::AllocatedBytes() const {
-    qint64 bytes = qint64(FBlocks.size()) * FBlockSize +
-                   qint64(FBlocks.capacity()) * qint64(sizeof(FBlocks[0])) + FInOutRecordSize;
+    qint64 bytes = FSlabBytes + qint64(FBlocks.capacity()) * qint64(sizeof(FBlocks[0])) +
+                   qint64(FSlabs.capacity()) * qint64(sizeof(FSlabs[0])) + FInOutRecordSize;
     bytes += qint64(FStringFieldOffsets.capacity() + FStringFieldSize.capacity()) *
              qint64(sizeof(qint32));
     if (FStringData) bytes += qint64(sizeof(TStringCollection)) + FStringData->AllocatedBytes();

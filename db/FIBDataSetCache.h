@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -198,7 +199,16 @@ private:
     qint32 FInOutRecordSize;
     qint32 FRecordCount = 0;
     qint32 FStrFieldCount;
-    std::vector<std::unique_ptr<char[]>> FBlocks;
+    struct TFreeDeleter {
+        void operator()(char* p) const { std::free(p); }
+    };
+    // Blocks are carved out of slabs that double up to about 256 KiB: a long result costs a heap
+    // allocation per slab, not per block, and a short one takes little more than it uses.
+    std::vector<char*> FBlocks;
+    std::vector<std::unique_ptr<char, TFreeDeleter>> FSlabs;
+    char* FSlabNext = nullptr;
+    qint64 FSlabBlocksLeft = 0;
+    qint64 FSlabBytes = 0;
     std::unique_ptr<TStringCollection> FStringData;
     std::vector<qint32> FStringFieldOffsets;
     std::vector<qint32> FStringFieldSize;
