@@ -12,6 +12,7 @@
 #include "IB_Intf.h"
 #include "Measure.h"
 #include "MotDePasse.h"
+#include "Programme.h"
 #include "uFonctions_Verification.h"
 
 #include "pFIBDatabase.h"
@@ -32,15 +33,16 @@
 
 namespace {
 
-const char* const DatabaseName = "127.0.0.1:TALVIK_GESTION";
-const QString LibraryName = QStringLiteral("fbClient.dll");
-const QString ModifierSQL =
-    QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, "
-                   "CMAN_IDBANQ = :P2 WHERE CMAN_ID = ");
-// What the layer sends for the text above once its named markers are replaced.
-const QString ModifierServerSQL = QStringLiteral(
-    "UPDATE CLIENTS_MANDAT SET CMAN_IBAN = ?, CMAN_BIC = ?, CMAN_IDBANQ = ? WHERE CMAN_ID = ");
-constexpr unsigned short Dialect = 3;
+const QByteArray DatabaseName = ProgramDatabaseName().toLatin1();
+const QString LibraryName = ProgramLibraryName();
+// What the raw loop sends for the program's text: its named markers become "?".
+QString ModifierServerSQL(const QString& mandateId) {
+    QString text = ModifierSQL(mandateId);
+    for (const char* name : {":P0", ":P1", ":P2"})
+        text.replace(QLatin1String(name), QStringLiteral("?"));
+    return text;
+}
+constexpr unsigned short Dialect = ProgramSQLDialect;
 // Mandates each loop writes, uncounted, before the first measured round: the first statement
 // of a connection loads the table's metadata on the server.
 constexpr int WarmUp = 100;
@@ -101,13 +103,10 @@ public:
     ISC_STATUS* Status() { return FStatus.data(); }
 
     void Attach() {
-        const QByteArray password = MotDePasseGestion().toLatin1();
-        QByteArray dpb(1, char(isc_dpb_version1));
-        AddDpb(dpb, isc_dpb_user_name, "SYSDBA");
-        AddDpb(dpb, isc_dpb_lc_ctype, "ISO8859_1");
-        AddDpb(dpb, isc_dpb_password, password);
-        Check(FLib->isc_attach_database(Status(), 0, DatabaseName, &FDb, short(dpb.size()),
-                                        dpb.constData()),
+        TStringList lines(ProgramConnectParams(MotDePasseGestion()));
+        const QByteArray dpb = GenerateDPB(lines, true);
+        Check(FLib->isc_attach_database(Status(), 0, DatabaseName.constData(), &FDb,
+                                        short(dpb.size()), dpb.constData()),
               "isc_attach_database");
     }
 
@@ -192,21 +191,16 @@ public:
     }
 
 private:
-    static void AddDpb(QByteArray& dpb, char item, const QByteArray& value) {
-        dpb.append(item);
-        dpb.append(char(value.size()));
-        dpb.append(value);
-    }
-
     IIBClientLibraryPtr FLib;
     isc_db_handle FDb = 0;
     std::array<ISC_STATUS, StatusVectorLength> FStatus{};
 };
 
-// The mandate transaction's parameters: transLocale's four words, in its order.
-const char WriteTpbBytes[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, isc_tpb_rec_version,
-                              isc_tpb_read_committed};
-const QByteArray WriteTpb = QByteArray::fromRawData(WriteTpbBytes, sizeof WriteTpbBytes);
+// The mandate transaction's parameters: transLocale's, built once before any loop runs.
+QByteArray WriteTpb() {
+    TStringList lines(ProgramWriteTransactionParams());
+    return GenerateTPB(lines, true);
+}
 
 // The input descriptor a C program would build once and point at each mandate's values: the
 // same types the layer's setters send (text, text, 32-bit integer).
@@ -262,11 +256,12 @@ int RunRaw(TRawSession& s, const TNewBank& bank, const std::vector<TMandate>& ma
     out->version = bind->version = SQLDA_VERSION1;
     out->sqln = 1;
     bind->sqln = 3;
+    const QByteArray tpb = WriteTpb();
     int failures = 0;
     for (const TMandate& m : mandates) {
         QByteArray iban = NewIban(bank, m.Iban).toLatin1();
-        const QByteArray sql = (ModifierServerSQL + m.Id).toLatin1();
-        isc_tr_handle tr = s.Start(WriteTpb);
+        const QByteArray sql = ModifierServerSQL(m.Id).toLatin1();
+        isc_tr_handle tr = s.Start(tpb);
         isc_stmt_handle st = 0;
         try {
             const int prepares = likeTheLayer ? 2 : 1;
@@ -312,25 +307,15 @@ struct TLayer {
         qryLocale = new TpFIBQuery(&Form);
         qryLocale->SetName(QStringLiteral("qryLocale"));
 
-        dbSource->SetSQLDialect(3);
+        dbSource->SetSQLDialect(ProgramSQLDialect);
         dbSource->SetTimeout(0);
         dbSource->SetSynchronizeTime(false);
         dbSource->SetWaitForRestoreConnect(0);
-        transLocale->SetDefaultDatabase(dbSource);
-        transLocale->TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("nowait"),
-                                               QStringLiteral("rec_version"),
-                                               QStringLiteral("read_committed")});
-        transLocale->SetTimeoutAction(TACommit);
-        transLocale->SetTPBMode(tpbDefault);
+        ConfigureProgramWriteTransaction(*transLocale, dbSource);
         qryLocale->SetDatabase(dbSource);
         qryLocale->SetTransaction(transLocale);
 
-        dbSource->SetDBName(QString::fromLatin1(DatabaseName));
-        dbSource->DBParams().Clear();
-        dbSource->DBParams().Add(QStringLiteral("user_name=SYSDBA"));
-        dbSource->DBParams().Add(QStringLiteral("lc_ctype=ISO8859_1"));
-        dbSource->DBParams().Add(QStringLiteral("password=") + MotDePasseGestion());
-        dbSource->SetLibraryName(LibraryName);
+        SetProgramConnectParams(*dbSource, MotDePasseGestion());
         dbSource->SetConnected(true);
     }
     ~TLayer() {
@@ -345,7 +330,7 @@ int RunLayer(TLayer& w, const TNewBank& bank, const std::vector<TMandate>& manda
         const QString iban = NewIban(bank, m.Iban);
         w.transLocale->StartTransaction();
         try {
-            w.qryLocale->SQL().SetText(ModifierSQL + m.Id);
+            w.qryLocale->SQL().SetText(ModifierSQL(m.Id));
             w.qryLocale->Prepare();
             w.qryLocale->ParamByName(QStringLiteral("P0"))->SetAsString(iban);
             w.qryLocale->ParamByName(QStringLiteral("P1"))->SetAsString(bank.Bic);

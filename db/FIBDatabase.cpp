@@ -117,7 +117,10 @@ void TFIBDatabase::DestroyDatabase() {
         if (Connected()) TFIBDatabase::ForceClose();
     } catch (...) {
     }
-    FHandle = 0;
+    // A disconnect handler that raised stopped even the forced close before the transactions
+    // ended and the attachment was given back: the server would keep both until the process
+    // ends, and a transaction meant to commit would be lost.
+    if (Connected()) EndAttachmentWithoutHandlers();
     CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
     for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
         if (i >= int(FFIBBases.size())) continue;
@@ -286,16 +289,11 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         if (FUseLoginPrompt) RaiseClientError(7);
         if (FDBParamsChanged) {
             FDBParamsChanged = false;
-            QByteArray block;
-            qint16 length = 0;
-            GenerateDPB(*FDBParams, block, length, FConnectParams->IsFirebird());
-            FDPB = QByteArray(length, '\0');
-            std::memcpy(FDPB.data(), block.constData(), size_t(std::min<qsizetype>(length, block.size())));
-            FDPBLength = length;
+            FDPB = GenerateDPB(*FDBParams, FConnectParams->IsFirebird());
         }
         result = FClientLibrary->isc_attach_database(StatusVector(), short(FDBName.size()),
-                                                     FDBName.constData(), &FHandle, FDPBLength,
-                                                     FDPB.constData());
+                                                     FDBName.constData(), &FHandle,
+                                                     short(FDPB.size()), FDPB.constData());
         Call(result, false);
     }
     if (result > 0) {
@@ -403,6 +401,29 @@ void TFIBDatabase::Close() {
 
 void TFIBDatabase::ForceClose() { InternalClose(true); }
 
+void TFIBDatabase::DropAttachment(bool Force) {
+    // The server may already be gone; the attachment is over for us either way.
+    try {
+        if (!FHandleIsShared && FClientLibrary)
+            Call(FClientLibrary->isc_detach_database(StatusVector(), &FHandle), !Force);
+    } catch (...) {
+    }
+    FHandle = 0;
+    FHandleIsShared = false;
+}
+
+void TFIBDatabase::EndAttachmentWithoutHandlers() {
+    for (size_t i = 0; i < FTransactions.size(); ++i) {
+        TFIBTransaction* tr = FTransactions[i];
+        if (!tr) continue;
+        try {
+            tr->OnDatabaseDisconnecting(this);
+        } catch (...) {
+        }
+    }
+    DropAttachment(true);
+}
+
 void TFIBDatabase::DoBeforeDisconnect() {
     if (BeforeDisconnect) {
         try {
@@ -453,14 +474,7 @@ void TFIBDatabase::InternalClose(bool Force) {
             if (!Force) throw;
         }
     }
-    // The server may already be gone; the attachment is over for us either way.
-    try {
-        if (!FHandleIsShared && FClientLibrary)
-            Call(FClientLibrary->isc_detach_database(StatusVector(), &FHandle), !Force);
-    } catch (...) {
-    }
-    FHandle = 0;
-    FHandleIsShared = false;
+    DropAttachment(Force);
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
         TFIBBase* base = FFIBBases[i];
         if (base && base->OnDatabaseDisconnected) base->OnDatabaseDisconnected(base);

@@ -290,6 +290,10 @@ protected:
     void DoAfterConnect();
 
 private:
+    // Gives the attachment back; with Force a refusal is not reported.
+    void DropAttachment(bool Force);
+    // Ends the transactions by their timeout actions and detaches, calling no disconnect handler.
+    void EndAttachmentWithoutHandlers();
     friend class TFIBTransaction;
     friend class TFIBBase;
 
@@ -314,7 +318,6 @@ private:
     std::unique_ptr<TDBParams> FDBParams;
     bool FDBParamsChanged = true;
     QByteArray FDPB;
-    qint16 FDPBLength = 0;
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
     bool FUseLoginPrompt = false;
@@ -394,7 +397,7 @@ public:
     bool HandleIsShared() const { return FHandleIsShared; }
     qint32 TransactionID();
     // The last block built from the parameter lines.
-    QByteArray TPB() const { return FTPB.left(FTPBLength); }
+    QByteArray TPB() const { return FTPB; }
     TFIBCustomTimer* Timer() const { return FTimer.get(); }
 
     TNotifyEvent OnTimeout;
@@ -464,7 +467,6 @@ private:
     bool FHandleIsShared = false;
     bool FStreamedActive = false;
     QByteArray FTPB;
-    qint16 FTPBLength = 0;
     std::unique_ptr<TFIBCustomTimer> FTimer;
     TTransactionAction FTimeoutAction = TARollback;
     TTRParams FTRParams{this};

@@ -220,25 +220,17 @@ void TFIBTransaction::StartTransaction() {
     TFIBDatabase* main = MainDatabase();
     if (FTRParamsChanged) {
         FTRParamsChanged = false;
-        QByteArray block;
-        qint16 length = 0;
-        GenerateTPB(FTRParams, block, length, main->IsFB21OrMore());
-        FTPB = QByteArray(length, '\0');
-        std::memcpy(FTPB.data(), block.constData(),
-                    size_t(std::min<qsizetype>(length, block.size())));
-        FTPBLength = length;
+        FTPB = GenerateTPB(FTRParams, main->IsFB21OrMore());
     }
     std::vector<ISC_TEB> vector(FDatabases.size());
     for (size_t i = 0; i < FDatabases.size(); ++i) {
         vector[i].db_ptr = FDatabases[i]->Handle();
-        vector[i].tpb_len = FTPBLength;
+        vector[i].tpb_len = long(FTPB.size());
         vector[i].tpb_ptr = FTPB.data();
         if (!vTRParams[i].isEmpty()) {
             TStringList own;
             own.SetText(vTRParams[i]);
-            qint16 length = 0;
-            GenerateTPB(own, vTPBArray[i], length, FDatabases[i]->IsFB21OrMore());
-            vTPBArray[i].truncate(length);
+            vTPBArray[i] = GenerateTPB(own, FDatabases[i]->IsFB21OrMore());
             if (!vTPBArray[i].isEmpty()) {
                 vector[i].tpb_len = long(vTPBArray[i].size());
                 vector[i].tpb_ptr = vTPBArray[i].data();
@@ -304,6 +296,8 @@ void TFIBTransaction::DoAfterEndTransaction(TTransactionAction Action, bool Forc
 
 void TFIBTransaction::EndTransaction(TTransactionAction Action, bool Force) {
     CheckInTransaction();
+    // Without a connection there is no client library to end it with, nor to report through.
+    if (!Force) CheckDatabasesInList();
     TFIBDatabase* main = MainDatabase();
     IIBClientLibrary* lib = main ? main->ClientLibrary() : nullptr;
     switch (Action) {

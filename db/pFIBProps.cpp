@@ -2,6 +2,8 @@
 
 #include "fib.h"
 
+#include <ibase.h>
+
 namespace {
 
 QString UpperAZ(QString s) {
@@ -9,12 +11,6 @@ QString UpperAZ(QString s) {
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - ('a' - 'A'));
     return s;
 }
-
-constexpr int dpbUserName = 28;
-constexpr int dpbPassword = 29;
-constexpr int dpbLcCtype = 48;
-constexpr int dpbSqlRoleName = 60;
-constexpr int dpbInstanceName = 75;
 
 } // namespace
 
@@ -85,28 +81,28 @@ void TConnectParams::SetParam(int code, const QString& value) {
 }
 
 QString TConnectParams::UserName() const {
-    return Param(dpbUserName);
+    return Param(isc_dpb_user_name);
 }
 void TConnectParams::SetUserName(const QString& value) {
-    SetParam(dpbUserName, value);
+    SetParam(isc_dpb_user_name, value);
 }
 QString TConnectParams::RoleName() const {
-    return Param(dpbSqlRoleName);
+    return Param(isc_dpb_sql_role_name);
 }
 void TConnectParams::SetRoleName(const QString& value) {
-    SetParam(dpbSqlRoleName, value);
+    SetParam(isc_dpb_sql_role_name, value);
 }
 QString TConnectParams::Password() const {
-    return Param(dpbPassword);
+    return Param(isc_dpb_password);
 }
 void TConnectParams::SetPassword(const QString& value) {
-    SetParam(dpbPassword, value);
+    SetParam(isc_dpb_password, value);
 }
 QString TConnectParams::CharSet() const {
-    return Param(dpbLcCtype);
+    return Param(isc_dpb_lc_ctype);
 }
 void TConnectParams::SetCharSet(const QString& value) {
-    SetParam(dpbLcCtype, UpperAZ(value));
+    SetParam(isc_dpb_lc_ctype, UpperAZ(value));
 }
 
 QString TIB2007Params::InstanceName() const {

@@ -1,10 +1,10 @@
 // Connections and transactions against the tests' private server: connecting and its failures,
 // the alias store, dialects, parameter blocks, ends, timeouts and the links' notifications.
-#include "ProgramConnection.h"
-#include "TestSupport.h"
 #include "FIBDatabase.h"
 #include "FIBSafeTimer.h"
 #include "MotDePasse.h"
+#include "Programme.h"
+#include "TestSupport.h"
 #include "pFIBDatabase.h"
 
 #include <QCoreApplication>
