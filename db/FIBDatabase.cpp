@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -20,6 +21,28 @@ std::mutex& ConnectLock() {
     static std::mutex lock;
     return lock;
 }
+
+// Holds the connect lock. The lock is not recursive and the link handlers run under it, so a
+// handler that connects again would wait for itself for ever; debug builds stop there instead.
+class TConnectScope {
+public:
+    TConnectScope() {
+        assert(!FInside && "a connect handler connected again on the same thread");
+        ConnectLock().lock();
+        FInside = true;
+    }
+    ~TConnectScope() {
+        FInside = false;
+        ConnectLock().unlock();
+    }
+    TConnectScope(const TConnectScope&) = delete;
+    TConnectScope& operator=(const TConnectScope&) = delete;
+
+private:
+    static thread_local bool FInside;
+};
+
+thread_local bool TConnectScope::FInside = false;
 
 // Every connection alive; at program end whatever is still attached is closed, so the server
 // does not wait for an attachment that will never be detached.
@@ -58,19 +81,9 @@ TDatabaseRegistry& DatabaseRegistry() {
     return registry;
 }
 
-[[noreturn]] void RaiseIndexError(int index) {
-    throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
-}
-
 QString ExceptionText(const std::exception& e) {
     if (const auto* ours = dynamic_cast<const Exception*>(&e)) return ours->Message();
     return QString::fromUtf8(e.what());
-}
-
-template <typename List> void RemoveListeners(List& list, TObject* owner) {
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [owner](const auto& l) { return l.owner == owner; }),
-               list.end());
 }
 
 } // namespace
@@ -122,19 +135,16 @@ void TFIBDatabase::DestroyDatabase() {
     // ends, and a transaction meant to commit would be lost.
     if (Connected()) EndAttachmentWithoutHandlers();
     CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
-    for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
-        if (i >= int(FFIBBases.size())) continue;
-        TFIBBase* base = FFIBBases[size_t(i)];
-        if (!base) continue;
-        try {
+    ReleaseLinks(
+        FFIBBases,
+        [](TFIBBase* base) {
             if (base->OnDatabaseFree) base->OnDatabaseFree(base);
-        } catch (...) {
-        }
-        // The link may have left on its own inside its handler.
-        if (base->FDatabase == this) UnregisterFIBBase(base->FIndexInDatabase);
-        if (base->FTransaction)
-            base->FTransaction->UnregisterFIBBase(base->FIndexInTransaction);
-    }
+        },
+        [this](TFIBBase* base) {
+            if (base->FDatabase == this) UnregisterFIBBase(base->FIndexInDatabase);
+            if (base->FTransaction)
+                base->FTransaction->UnregisterFIBBase(base->FIndexInTransaction);
+        });
     while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
     const std::vector<TFIBTransaction*> transactions = FTransactions;
     for (auto it = transactions.rbegin(); it != transactions.rend(); ++it) {
@@ -277,7 +287,7 @@ void TFIBDatabase::Open(bool RaiseExcept) {
     FServerBuild = -1;
     ISC_STATUS result = 0;
     {
-        std::lock_guard guard(ConnectLock());
+        TConnectScope guard;
         CheckInactive();
         CheckDatabaseName();
         CheckClientLibrary();
@@ -529,7 +539,7 @@ void TFIBDatabase::RollbackRetaining() {
 }
 
 TFIBTransaction* TFIBDatabase::GetTransaction(int index) const {
-    if (index < 0 || index >= TransactionCount()) RaiseIndexError(index);
+    if (index < 0 || index >= TransactionCount()) RaiseListIndexError(index);
     return FTransactions[size_t(index)];
 }
 
@@ -571,7 +581,7 @@ void TFIBDatabase::RemoveTransactionFromDefaults(TFIBTransaction* transaction) {
 }
 
 TFIBBase* TFIBDatabase::GetFIBBase(int index) const {
-    if (index < 0 || index >= FIBBaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= FIBBaseCount()) RaiseListIndexError(index);
     return FFIBBases[size_t(index)];
 }
 

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <bitset>
 #include <functional>
 #include <memory>
@@ -129,6 +130,29 @@ void CallDestroyListeners(const std::vector<TFIBListener<Handler>>& listeners, A
             listeners[size_t(i)].handler(args...);
         } catch (...) {
         }
+    }
+}
+
+// Takes every listener that `owner` registered off the list.
+template <typename List> void RemoveListeners(List& list, TObject* owner) {
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [owner](const auto& l) { return l.owner == owner; }),
+               list.end());
+}
+
+// Tells every link of an object that is going away, from the last to the first, and lets each
+// leave. A handler that raises stops nobody, and a link may leave on its own inside it.
+template <typename Link, typename Notify, typename Leave>
+void ReleaseLinks(const std::vector<Link*>& links, Notify notify, Leave leave) {
+    for (int i = int(links.size()) - 1; i >= 0; --i) {
+        if (i >= int(links.size())) continue;
+        Link* link = links[size_t(i)];
+        if (!link) continue;
+        try {
+            notify(link);
+        } catch (...) {
+        }
+        leave(link);
     }
 }
 

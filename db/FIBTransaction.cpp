@@ -17,12 +17,6 @@ struct ISC_TEB {
     char* tpb_ptr;
 };
 
-template <typename List> void RemoveListeners(List& list, TObject* owner) {
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [owner](const auto& l) { return l.owner == owner; }),
-               list.end());
-}
-
 bool HasLine(const TStrings& lines, const char* a, const char* b) {
     for (int i = 0; i < lines.Count(); ++i) {
         const QString line = lines.Strings(i);
@@ -31,10 +25,6 @@ bool HasLine(const TStrings& lines, const char* a, const char* b) {
             return true;
     }
     return false;
-}
-
-[[noreturn]] void RaiseIndexError(int index) {
-    throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
 }
 
 } // namespace
@@ -80,16 +70,14 @@ void TFIBTransaction::DestroyTransaction() {
     }
     FHandle = 0;
     CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
-    for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
-        if (i >= int(FFIBBases.size())) continue;
-        TFIBBase* base = FFIBBases[size_t(i)];
-        if (!base) continue;
-        try {
+    ReleaseLinks(
+        FFIBBases,
+        [](TFIBBase* base) {
             if (base->OnTransactionFree) base->OnTransactionFree(base);
-        } catch (...) {
-        }
-        if (base->FTransaction == this) UnregisterFIBBase(base->FIndexInTransaction);
-    }
+        },
+        [this](TFIBBase* base) {
+            if (base->FTransaction == this) UnregisterFIBBase(base->FIndexInTransaction);
+        });
     while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
     while (!FDatabases.empty()) RemoveDatabase(int(FDatabases.size()) - 1);
     FDefaultDatabase = nullptr;
@@ -389,7 +377,7 @@ int TFIBTransaction::AddDatabase(TFIBDatabase* Database, const QString& TRParams
 }
 
 void TFIBTransaction::RemoveDatabase(int index) {
-    if (index < 0 || index >= DatabaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= DatabaseCount()) RaiseListIndexError(index);
     TFIBDatabase* db = FDatabases[size_t(index)];
     FDatabases.erase(FDatabases.begin() + index);
     vTRParams.removeAt(index);
@@ -425,7 +413,7 @@ int TFIBTransaction::FindDatabase(const TFIBDatabase* Database) const {
 }
 
 TFIBDatabase* TFIBTransaction::GetDatabase(int index) const {
-    if (index < 0 || index >= DatabaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= DatabaseCount()) RaiseListIndexError(index);
     return FDatabases[size_t(index)];
 }
 
@@ -435,7 +423,7 @@ TFIBDatabase* TFIBTransaction::MainDatabase() const {
 }
 
 TFIBBase* TFIBTransaction::GetFIBBase(int index) const {
-    if (index < 0 || index >= FIBBaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= FIBBaseCount()) RaiseListIndexError(index);
     return FFIBBases[size_t(index)];
 }
 

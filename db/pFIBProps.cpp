@@ -4,16 +4,6 @@
 
 #include <ibase.h>
 
-namespace {
-
-QString UpperAZ(QString s) {
-    for (QChar& c : s)
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - ('a' - 'A'));
-    return s;
-}
-
-} // namespace
-
 // ---------------------------------------------------------------------------------------------
 // TDBParams
 
@@ -33,10 +23,10 @@ void TDBParams::Changed() {
 
 int IndexOfDBConst(const TStrings& params, const QString& name) {
     if (name.isEmpty()) return -1;
-    const QString key = UpperAZ(name);
+    const QString key = AsciiUpperCase(name);
     for (int i = 0; i < params.Count(); ++i) {
         // Only the first occurrence counts: "sys_user_name=user_name" is not a user_name line.
-        const qsizetype pos = UpperAZ(params.Strings(i)).indexOf(key);
+        const qsizetype pos = AsciiUpperCase(params.Strings(i)).indexOf(key);
         if (pos == 0 || pos == 8) return i;
     }
     return -1;
@@ -102,7 +92,7 @@ QString TConnectParams::CharSet() const {
     return Param(isc_dpb_lc_ctype);
 }
 void TConnectParams::SetCharSet(const QString& value) {
-    SetParam(isc_dpb_lc_ctype, UpperAZ(value));
+    SetParam(isc_dpb_lc_ctype, AsciiUpperCase(value));
 }
 
 QString TIB2007Params::InstanceName() const {

@@ -136,6 +136,20 @@ QString FormatV(const QString& fmt, const std::vector<TVarRec>& args) {
     return out;
 }
 
+QString AsciiUpperCase(const QString& s) {
+    QString result = s;
+    for (QChar& c : result)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - ('a' - 'A'));
+    return result;
+}
+
+QString AsciiLowerCase(const QString& s) {
+    QString result = s;
+    for (QChar& c : result)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + ('a' - 'A'));
+    return result;
+}
+
 QString IntToStr(qint64 value) {
     return QString::number(value);
 }

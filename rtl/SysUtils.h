@@ -98,6 +98,11 @@ QString Format(const QString& fmt, const Args&... args) {
 
 QString IntToStr(qint64 value);
 
+// Letter case changed for a to z (A to Z) only: names of the client's protocol and of SQL are
+// ASCII, and an accented letter in a value must stay as typed.
+QString AsciiUpperCase(const QString& s);
+QString AsciiLowerCase(const QString& s);
+
 // Integer parsing of the system: leading blanks, a sign and the hexadecimal prefixes "$", "x"
 // and "0x" are accepted; anything else, including trailing blanks or an overflow, raises
 // EConvertError "'%s' n'est pas une valeur entière correcte".

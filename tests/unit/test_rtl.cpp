@@ -449,3 +449,10 @@ TEST(Component, LoadedMayFreeALaterSibling) {
               QStringList({"loaded a owner-loading", "loaded c owner-loading"}));
     EXPECT_EQ(root.ComponentCount(), 2);
 }
+
+TEST(SysUtils, AsciiCaseLeavesEveryOtherLetterAsTyped) {
+    EXPECT_EQ(AsciiUpperCase(QString::fromUtf8("iso8859_1 éàz@[`{")),
+              QString::fromUtf8("ISO8859_1 éàZ@[`{"));
+    EXPECT_EQ(AsciiLowerCase(QString::fromUtf8("ISO8859_1 ÉÀZ@[`{")),
+              QString::fromUtf8("iso8859_1 ÉÀz@[`{"));
+}
