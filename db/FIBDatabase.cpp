@@ -422,15 +422,20 @@ void TFIBDatabase::DropAttachment(bool Force) {
     FHandleIsShared = false;
 }
 
-void TFIBDatabase::EndAttachmentWithoutHandlers() {
+void TFIBDatabase::EndTransactions(bool Force) {
     for (size_t i = 0; i < FTransactions.size(); ++i) {
         TFIBTransaction* tr = FTransactions[i];
         if (!tr) continue;
         try {
             tr->OnDatabaseDisconnecting(this);
         } catch (...) {
+            if (!Force) throw;
         }
     }
+}
+
+void TFIBDatabase::EndAttachmentWithoutHandlers() {
+    EndTransactions(true);
     DropAttachment(true);
 }
 
@@ -466,15 +471,7 @@ void TFIBDatabase::DoAfterDisconnect() {
 void TFIBDatabase::InternalClose(bool Force) {
     CheckActive(false);
     DoBeforeDisconnect();
-    for (size_t i = 0; i < FTransactions.size(); ++i) {
-        TFIBTransaction* tr = FTransactions[i];
-        if (!tr) continue;
-        try {
-            tr->OnDatabaseDisconnecting(this);
-        } catch (...) {
-            if (!Force) throw;
-        }
-    }
+    EndTransactions(Force);
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
         TFIBBase* base = FFIBBases[i];
         if (!base || !base->OnDatabaseDisconnecting) continue;

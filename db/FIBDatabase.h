@@ -314,6 +314,8 @@ protected:
     void DoAfterConnect();
 
 private:
+    // Ends the active transactions by their timeout actions; with Force a failure stops nothing.
+    void EndTransactions(bool Force);
     // Gives the attachment back; with Force a refusal is not reported.
     void DropAttachment(bool Force);
     // Ends the transactions by their timeout actions and detaches, calling no disconnect handler.

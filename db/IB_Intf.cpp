@@ -204,8 +204,6 @@ void TIBClientLibrary::RaiseMissingProcedure(const char* name) const {
 
 // Every kind checks the field: besides the optional entry points, a field is empty when the
 // library was unloaded, and raising beats jumping to address zero.
-#define RAVELIN_IB_FORWARD(ret, name, params, args, group, required, kind)                         \
-    RAVELIN_IB_FORWARD_##kind(ret, name, params, args)
 #define RAVELIN_IB_FORWARD_Busy(ret, name, params, args)                                           \
     ret TIBClientLibrary::name params {                                                            \
         if (!F##name) RaiseMissingProcedure(#name);                                                \
@@ -217,12 +215,9 @@ void TIBClientLibrary::RaiseMissingProcedure(const char* name) const {
         if (!F##name) RaiseMissingProcedure(#name);                                                \
         return F##name args;                                                                       \
     }
-#define RAVELIN_IB_FORWARD_Own(ret, name, params, args)
-RAVELIN_IB_ENTRY_POINTS(RAVELIN_IB_FORWARD)
-#undef RAVELIN_IB_FORWARD
+RAVELIN_IB_ENTRY_POINTS(RAVELIN_IB_FORWARD_BY_KIND)
 #undef RAVELIN_IB_FORWARD_Busy
 #undef RAVELIN_IB_FORWARD_Quiet
-#undef RAVELIN_IB_FORWARD_Own
 
 ISC_LONG TIBClientLibrary::isc_event_block(ISC_UCHAR** eventBuffer, ISC_UCHAR** resultBuffer,
                                            ISC_USHORT count, ...) {

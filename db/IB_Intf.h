@@ -102,6 +102,12 @@
     X(ISC_INT64, isc_portable_integer, (const ISC_UCHAR* a, short b), (a, b), Version6, true, Busy)
 // clang-format on
 
+// Generates a forwarding body per entry point through RAVELIN_IB_FORWARD_Busy or
+// RAVELIN_IB_FORWARD_Quiet, which the user defines; the hand-written ones get nothing.
+#define RAVELIN_IB_FORWARD_BY_KIND(ret, name, params, args, group, required, kind)                 \
+    RAVELIN_IB_FORWARD_##kind(ret, name, params, args)
+#define RAVELIN_IB_FORWARD_Own(ret, name, params, args)
+
 class IIBClientLibrary {
 public:
     virtual ~IIBClientLibrary() = default;

@@ -16,19 +16,14 @@ public:
     void LoadIBLibrary() override { FInner->LoadIBLibrary(); }
     bool LibraryLoaded() override { return FInner->LibraryLoaded(); }
 
-#define RAVELIN_IB_FORWARD(ret, name, params, args, group, required, kind)                         \
-    RAVELIN_IB_FORWARD_##kind(ret, name, params, args)
 #define RAVELIN_IB_FORWARD_Busy(ret, name, params, args)                                           \
     ret name params override {                                                                     \
         return FInner->name args;                                                                  \
     }
 #define RAVELIN_IB_FORWARD_Quiet RAVELIN_IB_FORWARD_Busy
-#define RAVELIN_IB_FORWARD_Own(ret, name, params, args)
-    RAVELIN_IB_ENTRY_POINTS(RAVELIN_IB_FORWARD)
-#undef RAVELIN_IB_FORWARD
+    RAVELIN_IB_ENTRY_POINTS(RAVELIN_IB_FORWARD_BY_KIND)
 #undef RAVELIN_IB_FORWARD_Busy
 #undef RAVELIN_IB_FORWARD_Quiet
-#undef RAVELIN_IB_FORWARD_Own
     using IIBClientLibrary::isc_interprete;
 
     ISC_LONG fb_interpret(ISC_SCHAR* buffer, unsigned int size,

@@ -41,24 +41,8 @@ TBlock TPB(const QStringList& lines, bool lockTimeoutAllowed = true) {
     return r;
 }
 
-// The exception a call raises, for checks on its fields; fails the test when nothing or
-// something else is raised.
-template <typename E> E Raised(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e;
-    }
-    ADD_FAILURE() << "nothing of the expected class was raised";
-    throw std::logic_error("no exception");
-}
-
 EFIBClientError ClientErrorOf(const std::function<void()>& call) {
     return Raised<EFIBClientError>(call);
-}
-
-QString ConvertErrorOf(const std::function<void()>& call) {
-    return Raised<EConvertError>(call).Message();
 }
 
 } // namespace

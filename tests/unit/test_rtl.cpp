@@ -3,7 +3,7 @@
 #include "Classes.h"
 #include "SysUtils.h"
 
-#include "ConvertErrorOf.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
