@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "MotDePasse.h"
+#include "Programme.h"
 #include "pFIBDataSet.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
@@ -184,7 +185,7 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     qryLocale = new TpFIBQuery(this);
     qryLocale->SetName(QStringLiteral("qryLocale"));
 
-    dbSource->SetSQLDialect(3);
+    dbSource->SetSQLDialect(ProgramSQLDialect);
     dbSource->SetDefaultTransaction(transSource);
     dbSource->SetDefaultUpdateTransaction(transSource);
     dbSource->SetTimeout(0);
@@ -193,18 +194,8 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     // Set last, as the definition does: a stored alias overrides what comes before it.
     dbSource->SetAliasName(QStringLiteral("TALVIK_GESTION"));
 
-    transSource->SetDefaultDatabase(dbSource);
-    transSource->TRParams().SetStringList(
-        {QStringLiteral("write"), QStringLiteral("nowait"), QStringLiteral("concurrency")});
-    transSource->SetTimeoutAction(TACommit);
-    transSource->SetTPBMode(tpbDefault);
-
-    transLocale->SetDefaultDatabase(dbSource);
-    transLocale->TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("nowait"),
-                                           QStringLiteral("rec_version"),
-                                           QStringLiteral("read_committed")});
-    transLocale->SetTimeoutAction(TACommit);
-    transLocale->SetTPBMode(tpbDefault);
+    ConfigureProgramReadTransaction(*transSource, dbSource);
+    ConfigureProgramWriteTransaction(*transLocale, dbSource);
 
     qryLocale->SetDatabase(dbSource);
     qryLocale->SetTransaction(transLocale);
@@ -304,12 +295,7 @@ void TfrmPrincipale::FormCreate(TObject*) {
 
     // Connect and start the reading transaction; a failure ends the handler here and is shown,
     // the window is usable all the same.
-    dbSource->SetDBName(QStringLiteral("127.0.0.1:TALVIK_GESTION"));
-    dbSource->DBParams().Clear();
-    dbSource->DBParams().Add(QStringLiteral("user_name=SYSDBA"));
-    dbSource->DBParams().Add(QStringLiteral("lc_ctype=ISO8859_1"));
-    dbSource->DBParams().Add(QStringLiteral("password=") + MotDePasseBase());
-    dbSource->SetLibraryName(QStringLiteral("fbClient.dll"));
+    SetProgramConnectParams(*dbSource, MotDePasseBase());
     dbSource->SetConnected(true);
     transSource->StartTransaction();
 }

@@ -12,6 +12,7 @@
 #include "IB_Intf.h"
 #include "Measure.h"
 #include "MotDePasse.h"
+#include "Programme.h"
 #include "RawClient.h"
 #include "uFonctions_Verification.h"
 
@@ -33,14 +34,15 @@
 
 namespace {
 
-const char* const DatabaseName = "127.0.0.1:TALVIK_GESTION";
-const QString LibraryName = QStringLiteral("fbClient.dll");
-const QString ModifierSQL =
-    QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, "
-                   "CMAN_IDBANQ = :P2 WHERE CMAN_ID = ");
-// What the layer sends for the text above once its named markers are replaced.
-const QString ModifierServerSQL = QStringLiteral(
-    "UPDATE CLIENTS_MANDAT SET CMAN_IBAN = ?, CMAN_BIC = ?, CMAN_IDBANQ = ? WHERE CMAN_ID = ");
+const QByteArray DatabaseName = ProgramDatabaseName().toLatin1();
+const QString LibraryName = ProgramLibraryName();
+// What the raw loop sends for the program's text: its named markers become "?".
+QString ModifierServerSQL(const QString& mandateId) {
+    QString text = ModifierSQL(mandateId);
+    for (const char* name : {":P0", ":P1", ":P2"})
+        text.replace(QLatin1String(name), QStringLiteral("?"));
+    return text;
+}
 constexpr unsigned short Dialect = RawDialect;
 // Mandates each loop writes, uncounted, before the first measured round: the first statement
 // of a connection loads the table's metadata on the server.
@@ -138,7 +140,7 @@ int RunRaw(TRawSession& s, const TNewBank& bank, const std::vector<TMandate>& ma
     int failures = 0;
     for (const TMandate& m : mandates) {
         QByteArray iban = NewIban(bank, m.Iban).toLatin1();
-        const QByteArray sql = (ModifierServerSQL + m.Id).toLatin1();
+        const QByteArray sql = ModifierServerSQL(m.Id).toLatin1();
         isc_tr_handle tr = s.Start(WriteTpb);
         isc_stmt_handle st = 0;
         try {
@@ -185,25 +187,15 @@ struct TLayer {
         qryLocale = new TpFIBQuery(&Form);
         qryLocale->SetName(QStringLiteral("qryLocale"));
 
-        dbSource->SetSQLDialect(3);
+        dbSource->SetSQLDialect(ProgramSQLDialect);
         dbSource->SetTimeout(0);
         dbSource->SetSynchronizeTime(false);
         dbSource->SetWaitForRestoreConnect(0);
-        transLocale->SetDefaultDatabase(dbSource);
-        transLocale->TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("nowait"),
-                                               QStringLiteral("rec_version"),
-                                               QStringLiteral("read_committed")});
-        transLocale->SetTimeoutAction(TACommit);
-        transLocale->SetTPBMode(tpbDefault);
+        ConfigureProgramWriteTransaction(*transLocale, dbSource);
         qryLocale->SetDatabase(dbSource);
         qryLocale->SetTransaction(transLocale);
 
-        dbSource->SetDBName(QString::fromLatin1(DatabaseName));
-        dbSource->DBParams().Clear();
-        dbSource->DBParams().Add(QStringLiteral("user_name=SYSDBA"));
-        dbSource->DBParams().Add(QStringLiteral("lc_ctype=ISO8859_1"));
-        dbSource->DBParams().Add(QStringLiteral("password=") + MotDePasseGestion());
-        dbSource->SetLibraryName(LibraryName);
+        SetProgramConnectParams(*dbSource, MotDePasseGestion());
         dbSource->SetConnected(true);
     }
     ~TLayer() {
@@ -218,7 +210,7 @@ int RunLayer(TLayer& w, const TNewBank& bank, const std::vector<TMandate>& manda
         const QString iban = NewIban(bank, m.Iban);
         w.transLocale->StartTransaction();
         try {
-            w.qryLocale->SQL().SetText(ModifierSQL + m.Id);
+            w.qryLocale->SQL().SetText(ModifierSQL(m.Id));
             w.qryLocale->Prepare();
             w.qryLocale->ParamByName(QStringLiteral("P0"))->SetAsString(iban);
             w.qryLocale->ParamByName(QStringLiteral("P1"))->SetAsString(bank.Bic);
@@ -401,7 +393,7 @@ int main(int argc, char** argv) {
     try {
         IIBClientLibraryPtr library = GetClientLibrary(LibraryName);
         TRawSession raw(library);
-        raw.Attach(DatabaseName);
+        raw.Attach(DatabaseName.constData());
         const TNewBank bank = PickNewBank(raw);
         const std::vector<TLoop> loops = {lpRaw, lpLayer, lpRawTwice};
         const int perLoop = WarmUp + rounds * n;

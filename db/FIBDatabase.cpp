@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -20,6 +21,28 @@ std::mutex& ConnectLock() {
     static std::mutex lock;
     return lock;
 }
+
+// Holds the connect lock. The lock is not recursive and the link handlers run under it, so a
+// handler that connects again would wait for itself for ever; debug builds stop there instead.
+class TConnectScope {
+public:
+    TConnectScope() {
+        assert(!FInside && "a connect handler connected again on the same thread");
+        ConnectLock().lock();
+        FInside = true;
+    }
+    ~TConnectScope() {
+        FInside = false;
+        ConnectLock().unlock();
+    }
+    TConnectScope(const TConnectScope&) = delete;
+    TConnectScope& operator=(const TConnectScope&) = delete;
+
+private:
+    static thread_local bool FInside;
+};
+
+thread_local bool TConnectScope::FInside = false;
 
 // Every connection alive; at program end whatever is still attached is closed, so the server
 // does not wait for an attachment that will never be detached.
@@ -58,19 +81,9 @@ TDatabaseRegistry& DatabaseRegistry() {
     return registry;
 }
 
-[[noreturn]] void RaiseIndexError(int index) {
-    throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
-}
-
 QString ExceptionText(const std::exception& e) {
     if (const auto* ours = dynamic_cast<const Exception*>(&e)) return ours->Message();
     return QString::fromUtf8(e.what());
-}
-
-template <typename List> void RemoveListeners(List& list, TObject* owner) {
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [owner](const auto& l) { return l.owner == owner; }),
-               list.end());
 }
 
 } // namespace
@@ -117,21 +130,21 @@ void TFIBDatabase::DestroyDatabase() {
         if (Connected()) TFIBDatabase::ForceClose();
     } catch (...) {
     }
-    FHandle = 0;
+    // A disconnect handler that raised stopped even the forced close before the transactions
+    // ended and the attachment was given back: the server would keep both until the process
+    // ends, and a transaction meant to commit would be lost.
+    if (Connected()) EndAttachmentWithoutHandlers();
     CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
-    for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
-        if (i >= int(FFIBBases.size())) continue;
-        TFIBBase* base = FFIBBases[size_t(i)];
-        if (!base) continue;
-        try {
+    ReleaseLinks(
+        FFIBBases,
+        [](TFIBBase* base) {
             if (base->OnDatabaseFree) base->OnDatabaseFree(base);
-        } catch (...) {
-        }
-        // The link may have left on its own inside its handler.
-        if (base->FDatabase == this) UnregisterFIBBase(base->FIndexInDatabase);
-        if (base->FTransaction)
-            base->FTransaction->UnregisterFIBBase(base->FIndexInTransaction);
-    }
+        },
+        [this](TFIBBase* base) {
+            if (base->FDatabase == this) UnregisterFIBBase(base->FIndexInDatabase);
+            if (base->FTransaction)
+                base->FTransaction->UnregisterFIBBase(base->FIndexInTransaction);
+        });
     while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
     const std::vector<TFIBTransaction*> transactions = FTransactions;
     for (auto it = transactions.rbegin(); it != transactions.rend(); ++it) {
@@ -274,7 +287,7 @@ void TFIBDatabase::Open(bool RaiseExcept) {
     FServerBuild = -1;
     ISC_STATUS result = 0;
     {
-        std::lock_guard guard(ConnectLock());
+        TConnectScope guard;
         CheckInactive();
         CheckDatabaseName();
         CheckClientLibrary();
@@ -286,16 +299,11 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         if (FUseLoginPrompt) RaiseClientError(7);
         if (FDBParamsChanged) {
             FDBParamsChanged = false;
-            QByteArray block;
-            qint16 length = 0;
-            GenerateDPB(*FDBParams, block, length, FConnectParams->IsFirebird());
-            FDPB = QByteArray(length, '\0');
-            std::memcpy(FDPB.data(), block.constData(), size_t(std::min<qsizetype>(length, block.size())));
-            FDPBLength = length;
+            FDPB = GenerateDPB(*FDBParams, FConnectParams->IsFirebird());
         }
         result = FClientLibrary->isc_attach_database(StatusVector(), short(FDBName.size()),
-                                                     FDBName.constData(), &FHandle, FDPBLength,
-                                                     FDPB.constData());
+                                                     FDBName.constData(), &FHandle,
+                                                     short(FDPB.size()), FDPB.constData());
         Call(result, false);
     }
     if (result > 0) {
@@ -403,6 +411,34 @@ void TFIBDatabase::Close() {
 
 void TFIBDatabase::ForceClose() { InternalClose(true); }
 
+void TFIBDatabase::DropAttachment(bool Force) {
+    // The server may already be gone; the attachment is over for us either way.
+    try {
+        if (!FHandleIsShared && FClientLibrary)
+            Call(FClientLibrary->isc_detach_database(StatusVector(), &FHandle), !Force);
+    } catch (...) {
+    }
+    FHandle = 0;
+    FHandleIsShared = false;
+}
+
+void TFIBDatabase::EndTransactions(bool Force) {
+    for (size_t i = 0; i < FTransactions.size(); ++i) {
+        TFIBTransaction* tr = FTransactions[i];
+        if (!tr) continue;
+        try {
+            tr->OnDatabaseDisconnecting(this);
+        } catch (...) {
+            if (!Force) throw;
+        }
+    }
+}
+
+void TFIBDatabase::EndAttachmentWithoutHandlers() {
+    EndTransactions(true);
+    DropAttachment(true);
+}
+
 void TFIBDatabase::DoBeforeDisconnect() {
     if (BeforeDisconnect) {
         try {
@@ -435,15 +471,7 @@ void TFIBDatabase::DoAfterDisconnect() {
 void TFIBDatabase::InternalClose(bool Force) {
     CheckActive(false);
     DoBeforeDisconnect();
-    for (size_t i = 0; i < FTransactions.size(); ++i) {
-        TFIBTransaction* tr = FTransactions[i];
-        if (!tr) continue;
-        try {
-            tr->OnDatabaseDisconnecting(this);
-        } catch (...) {
-            if (!Force) throw;
-        }
-    }
+    EndTransactions(Force);
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
         TFIBBase* base = FFIBBases[i];
         if (!base || !base->OnDatabaseDisconnecting) continue;
@@ -453,14 +481,7 @@ void TFIBDatabase::InternalClose(bool Force) {
             if (!Force) throw;
         }
     }
-    // The server may already be gone; the attachment is over for us either way.
-    try {
-        if (!FHandleIsShared && FClientLibrary)
-            Call(FClientLibrary->isc_detach_database(StatusVector(), &FHandle), !Force);
-    } catch (...) {
-    }
-    FHandle = 0;
-    FHandleIsShared = false;
+    DropAttachment(Force);
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
         TFIBBase* base = FFIBBases[i];
         if (base && base->OnDatabaseDisconnected) base->OnDatabaseDisconnected(base);
@@ -515,7 +536,7 @@ void TFIBDatabase::RollbackRetaining() {
 }
 
 TFIBTransaction* TFIBDatabase::GetTransaction(int index) const {
-    if (index < 0 || index >= TransactionCount()) RaiseIndexError(index);
+    if (index < 0 || index >= TransactionCount()) RaiseListIndexError(index);
     return FTransactions[size_t(index)];
 }
 
@@ -557,7 +578,7 @@ void TFIBDatabase::RemoveTransactionFromDefaults(TFIBTransaction* transaction) {
 }
 
 TFIBBase* TFIBDatabase::GetFIBBase(int index) const {
-    if (index < 0 || index >= FIBBaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= FIBBaseCount()) RaiseListIndexError(index);
     return FFIBBases[size_t(index)];
 }
 

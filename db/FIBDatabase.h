@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <bitset>
 #include <functional>
 #include <memory>
@@ -129,6 +130,29 @@ void CallDestroyListeners(const std::vector<TFIBListener<Handler>>& listeners, A
             listeners[size_t(i)].handler(args...);
         } catch (...) {
         }
+    }
+}
+
+// Takes every listener that `owner` registered off the list.
+template <typename List> void RemoveListeners(List& list, TObject* owner) {
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [owner](const auto& l) { return l.owner == owner; }),
+               list.end());
+}
+
+// Tells every link of an object that is going away, from the last to the first, and lets each
+// leave. A handler that raises stops nobody, and a link may leave on its own inside it.
+template <typename Link, typename Notify, typename Leave>
+void ReleaseLinks(const std::vector<Link*>& links, Notify notify, Leave leave) {
+    for (int i = int(links.size()) - 1; i >= 0; --i) {
+        if (i >= int(links.size())) continue;
+        Link* link = links[size_t(i)];
+        if (!link) continue;
+        try {
+            notify(link);
+        } catch (...) {
+        }
+        leave(link);
     }
 }
 
@@ -290,6 +314,12 @@ protected:
     void DoAfterConnect();
 
 private:
+    // Ends the active transactions by their timeout actions; with Force a failure stops nothing.
+    void EndTransactions(bool Force);
+    // Gives the attachment back; with Force a refusal is not reported.
+    void DropAttachment(bool Force);
+    // Ends the transactions by their timeout actions and detaches, calling no disconnect handler.
+    void EndAttachmentWithoutHandlers();
     friend class TFIBTransaction;
     friend class TFIBBase;
 
@@ -314,7 +344,6 @@ private:
     std::unique_ptr<TDBParams> FDBParams;
     bool FDBParamsChanged = true;
     QByteArray FDPB;
-    qint16 FDPBLength = 0;
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
     bool FUseLoginPrompt = false;
@@ -394,7 +423,7 @@ public:
     bool HandleIsShared() const { return FHandleIsShared; }
     qint32 TransactionID();
     // The last block built from the parameter lines.
-    QByteArray TPB() const { return FTPB.left(FTPBLength); }
+    QByteArray TPB() const { return FTPB; }
     TFIBCustomTimer* Timer() const { return FTimer.get(); }
 
     TNotifyEvent OnTimeout;
@@ -464,7 +493,6 @@ private:
     bool FHandleIsShared = false;
     bool FStreamedActive = false;
     QByteArray FTPB;
-    qint16 FTPBLength = 0;
     std::unique_ptr<TFIBCustomTimer> FTimer;
     TTransactionAction FTimeoutAction = TARollback;
     TTRParams FTRParams{this};

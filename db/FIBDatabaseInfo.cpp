@@ -6,14 +6,6 @@
 
 namespace {
 
-constexpr char infoVersion = 12;        // isc_info_version
-constexpr char infoAttachmentId = 22;   // isc_info_attachment_id
-constexpr char infoOdsVersion = 32;     // isc_info_ods_version
-constexpr char infoOdsMinorVersion = 33;
-constexpr char infoDbSqlDialect = 62;   // isc_info_db_sql_dialect
-constexpr char infoAttCharset = 101;    // fb_info_att_charset
-constexpr char infoFirebirdVersion = 103;
-
 bool IsOneOf(const QString& value, std::initializer_list<const char*> names) {
     for (const char* name : names)
         if (value == QLatin1String(name)) return true;
@@ -76,35 +68,39 @@ QString TFIBDatabase::DatabaseInfoText(char item, int bufferSize) {
 qint32 TFIBDatabase::AttachmentID() {
     if (vAttachmentID != -1) return vAttachmentID;
     if (!Connected()) return -1;
-    vAttachmentID = DatabaseInfoInteger(infoAttachmentId);
+    vAttachmentID = DatabaseInfoInteger(isc_info_attachment_id);
     return vAttachmentID;
 }
 
 qint32 TFIBDatabase::DBSQLDialect() {
     bool found = false;
-    const qint32 value = DatabaseInfoInteger(infoDbSqlDialect, &found);
+    const qint32 value = DatabaseInfoInteger(isc_info_db_sql_dialect, &found);
     return found ? qint32(quint16(value)) : 1;
 }
 
 qint32 TFIBDatabase::FBAttachCharsetID() {
     bool found = false;
-    const qint32 value = DatabaseInfoInteger(infoAttCharset, &found);
+    const qint32 value = DatabaseInfoInteger(frb_info_att_charset, &found);
     return found ? value : -1;
 }
 
-qint32 TFIBDatabase::ODSMajorVersion() { return DatabaseInfoInteger(infoOdsVersion); }
+qint32 TFIBDatabase::ODSMajorVersion() {
+    return DatabaseInfoInteger(isc_info_ods_version);
+}
 
-qint32 TFIBDatabase::ODSMinorVersion() { return DatabaseInfoInteger(infoOdsMinorVersion); }
+qint32 TFIBDatabase::ODSMinorVersion() {
+    return DatabaseInfoInteger(isc_info_ods_minor_version);
+}
 
 QString TFIBDatabase::FBVersion() {
     CheckActive();
-    return DatabaseInfoText(infoFirebirdVersion, 512);
+    return DatabaseInfoText(isc_info_firebird_version, 512);
 }
 
 QString TFIBDatabase::Version() {
     if (!FClientLibrary) RaiseClientError(12, ComponentPath(this));
     QByteArray answer(1024, '\0');
-    const char item = infoVersion;
+    const char item = isc_info_version;
     Call(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &item, 1024,
                                            answer.data()),
          true);

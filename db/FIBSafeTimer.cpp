@@ -29,6 +29,9 @@ void TFIBCustomTimer::UpdateTimer() {
     // the event loop of the thread that creates it.
     if (!FTimer) {
         FTimer = std::make_unique<QTimer>();
+        // Qt's default coarse timer may fire up to 5 % early; a transaction must never end
+        // before its full interval.
+        FTimer->setTimerType(Qt::PreciseTimer);
         QObject::connect(FTimer.get(), &QTimer::timeout, [this] { DoTimer(); });
     }
     FTimer->start(FInterval);

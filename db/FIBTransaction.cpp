@@ -17,12 +17,6 @@ struct ISC_TEB {
     char* tpb_ptr;
 };
 
-template <typename List> void RemoveListeners(List& list, TObject* owner) {
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [owner](const auto& l) { return l.owner == owner; }),
-               list.end());
-}
-
 bool HasLine(const TStrings& lines, const char* a, const char* b) {
     for (int i = 0; i < lines.Count(); ++i) {
         const QString line = lines.Strings(i);
@@ -31,10 +25,6 @@ bool HasLine(const TStrings& lines, const char* a, const char* b) {
             return true;
     }
     return false;
-}
-
-[[noreturn]] void RaiseIndexError(int index) {
-    throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
 }
 
 } // namespace
@@ -80,16 +70,14 @@ void TFIBTransaction::DestroyTransaction() {
     }
     FHandle = 0;
     CallDestroyListeners(vOnDestroy, static_cast<TObject*>(this));
-    for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
-        if (i >= int(FFIBBases.size())) continue;
-        TFIBBase* base = FFIBBases[size_t(i)];
-        if (!base) continue;
-        try {
+    ReleaseLinks(
+        FFIBBases,
+        [](TFIBBase* base) {
             if (base->OnTransactionFree) base->OnTransactionFree(base);
-        } catch (...) {
-        }
-        if (base->FTransaction == this) UnregisterFIBBase(base->FIndexInTransaction);
-    }
+        },
+        [this](TFIBBase* base) {
+            if (base->FTransaction == this) UnregisterFIBBase(base->FIndexInTransaction);
+        });
     while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
     while (!FDatabases.empty()) RemoveDatabase(int(FDatabases.size()) - 1);
     FDefaultDatabase = nullptr;
@@ -220,25 +208,17 @@ void TFIBTransaction::StartTransaction() {
     TFIBDatabase* main = MainDatabase();
     if (FTRParamsChanged) {
         FTRParamsChanged = false;
-        QByteArray block;
-        qint16 length = 0;
-        GenerateTPB(FTRParams, block, length, main->IsFB21OrMore());
-        FTPB = QByteArray(length, '\0');
-        std::memcpy(FTPB.data(), block.constData(),
-                    size_t(std::min<qsizetype>(length, block.size())));
-        FTPBLength = length;
+        FTPB = GenerateTPB(FTRParams, main->IsFB21OrMore());
     }
     std::vector<ISC_TEB> vector(FDatabases.size());
     for (size_t i = 0; i < FDatabases.size(); ++i) {
         vector[i].db_ptr = FDatabases[i]->Handle();
-        vector[i].tpb_len = FTPBLength;
+        vector[i].tpb_len = long(FTPB.size());
         vector[i].tpb_ptr = FTPB.data();
         if (!vTRParams[i].isEmpty()) {
             TStringList own;
             own.SetText(vTRParams[i]);
-            qint16 length = 0;
-            GenerateTPB(own, vTPBArray[i], length, FDatabases[i]->IsFB21OrMore());
-            vTPBArray[i].truncate(length);
+            vTPBArray[i] = GenerateTPB(own, FDatabases[i]->IsFB21OrMore());
             if (!vTPBArray[i].isEmpty()) {
                 vector[i].tpb_len = long(vTPBArray[i].size());
                 vector[i].tpb_ptr = vTPBArray[i].data();
@@ -304,6 +284,8 @@ void TFIBTransaction::DoAfterEndTransaction(TTransactionAction Action, bool Forc
 
 void TFIBTransaction::EndTransaction(TTransactionAction Action, bool Force) {
     CheckInTransaction();
+    // Without a connection there is no client library to end it with, nor to report through.
+    if (!Force) CheckDatabasesInList();
     TFIBDatabase* main = MainDatabase();
     IIBClientLibrary* lib = main ? main->ClientLibrary() : nullptr;
     switch (Action) {
@@ -395,7 +377,7 @@ int TFIBTransaction::AddDatabase(TFIBDatabase* Database, const QString& TRParams
 }
 
 void TFIBTransaction::RemoveDatabase(int index) {
-    if (index < 0 || index >= DatabaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= DatabaseCount()) RaiseListIndexError(index);
     TFIBDatabase* db = FDatabases[size_t(index)];
     FDatabases.erase(FDatabases.begin() + index);
     vTRParams.removeAt(index);
@@ -431,7 +413,7 @@ int TFIBTransaction::FindDatabase(const TFIBDatabase* Database) const {
 }
 
 TFIBDatabase* TFIBTransaction::GetDatabase(int index) const {
-    if (index < 0 || index >= DatabaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= DatabaseCount()) RaiseListIndexError(index);
     return FDatabases[size_t(index)];
 }
 
@@ -441,7 +423,7 @@ TFIBDatabase* TFIBTransaction::MainDatabase() const {
 }
 
 TFIBBase* TFIBTransaction::GetFIBBase(int index) const {
-    if (index < 0 || index >= FIBBaseCount()) RaiseIndexError(index);
+    if (index < 0 || index >= FIBBaseCount()) RaiseListIndexError(index);
     return FFIBBases[size_t(index)];
 }
 

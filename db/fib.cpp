@@ -263,61 +263,19 @@ struct TExtraName {
     int code;
 };
 constexpr TExtraName DPBExtraNames[] = {
-    {"no_db_triggers", 72},
-    {"set_db_charset", 68},
-    {"utf8_filename", 77},
+    {"no_db_triggers", isc_dpb_no_db_triggers},
+    {"set_db_charset", isc_dpb_set_db_charset},
+    {"utf8_filename", isc_dpb_utf8_filename},
 };
 
-enum TDPBCode {
-    dpbNumBuffers = 5,
-    dpbGarbageCollect = 8,
-    dpbVerify = 9,
-    dpbSweep = 10,
-    dpbDbkeyScope = 13,
-    dpbNoGarbageCollect = 16,
-    dpbDamaged = 17,
-    dpbLicense = 18,
-    dpbSysUserName = 19,
-    dpbEncryptKey = 20,
-    dpbActivateShadow = 21,
-    dpbSweepInterval = 22,
-    dpbDeleteShadow = 23,
-    dpbForceWrite = 24,
-    dpbBeginLog = 25,
-    dpbQuitLog = 26,
-    dpbNoReserve = 27,
-    dpbUserName = 28,
-    dpbPassword = 29,
-    dpbPasswordEnc = 30,
-    dpbOnlineDump = 33,
-    dpbOldFileSize = 34,
-    dpbOldFile = 36,
-    dpbLcMessages = 47,
-    dpbLcCtype = 48,
-    dpbShutdown = 50,
-    dpbOnline = 51,
-    dpbShutdownDelay = 52,
-    dpbOverwrite = 54,
-    dpbConnectTimeout = 57,
-    dpbDummyPacketInterval = 58,
-    dpbSqlRoleName = 60,
-    dpbSqlDialect = 63,
-    dpbSetDbCharset = 68,
-    dpbNoDbTriggers = 72,
-    dpbInstanceName = 75,
-    dpbUtf8Filename = 77,
-};
-
-// Appends one clump and counts it; the caller checks the total.
+// Appends one clump; the caller checks the total.
 struct TDPBWriter {
     QByteArray block;
-    int length = 0;
 
     void Clump(int code, const QByteArray& value) {
         block.append(char(code));
         block.append(char(value.size()));
         block.append(value);
-        length += int(value.size()) + 2;
     }
     void Byte(int code, int value) { Clump(code, QByteArray(1, char(value & 0xFF))); }
 };
@@ -325,40 +283,40 @@ struct TDPBWriter {
 void AppendDPBParameter(TDPBWriter& dpb, int code, const QByteArray& name, QByteArray value,
                         bool isFirebird) {
     switch (code) {
-    case dpbNumBuffers:
-    case dpbVerify:
-    case dpbDbkeyScope:
-    case dpbDamaged:
-    case dpbForceWrite:
-    case dpbNoReserve:
-    case dpbOnlineDump:
-    case dpbOldFileSize:
-    case dpbShutdownDelay:
-    case dpbOverwrite:
-    case dpbConnectTimeout:
-    case dpbDummyPacketInterval:
+    case isc_dpb_num_buffers:
+    case isc_dpb_verify:
+    case isc_dpb_dbkey_scope:
+    case isc_dpb_damaged:
+    case isc_dpb_force_write:
+    case isc_dpb_no_reserve:
+    case isc_dpb_online_dump:
+    case isc_dpb_old_file_size:
+    case isc_dpb_shutdown_delay:
+    case isc_dpb_overwrite:
+    case isc_dpb_connect_timeout:
+    case isc_dpb_dummy_packet_interval:
         dpb.Byte(code, ValueToInt(value));
         return;
-    case dpbSqlDialect:
+    case isc_dpb_sql_dialect:
         // The dialect digit travels as its number, "3" as the byte 3. An empty value has no
         // digit to convert: it is refused as the integer it should have been.
         if (value.isEmpty()) throw EConvertError(InvalidIntegerMessage(QString()));
         value[0] = char(value[0] - '0');
         [[fallthrough]];
-    case dpbLicense:
-    case dpbSysUserName:
-    case dpbEncryptKey:
-    case dpbUserName:
-    case dpbPassword:
-    case dpbPasswordEnc:
-    case dpbOldFile:
-    case dpbLcMessages:
-    case dpbLcCtype:
-    case dpbSqlRoleName:
+    case isc_dpb_license:
+    case isc_dpb_sys_user_name:
+    case isc_dpb_encrypt_key:
+    case isc_dpb_user_name:
+    case isc_dpb_password:
+    case isc_dpb_password_enc:
+    case isc_dpb_old_file:
+    case isc_dpb_lc_messages:
+    case isc_dpb_lc_ctype:
+    case isc_dpb_sql_role_name:
         CheckValueLength("DPB", name, value);
         dpb.Clump(code, value);
         return;
-    case dpbSetDbCharset:
+    case isc_dpb_set_db_charset:
         if (!isFirebird) return;
         CheckValueLength("DPB", name, value);
         dpb.Clump(code, value);
@@ -368,10 +326,10 @@ void AppendDPBParameter(TDPBWriter& dpb, int code, const QByteArray& name, QByte
         CheckValueLength("DPB", name, value);
         dpb.Clump(code, value);
         return;
-    case dpbSweep:
+    case isc_dpb_sweep:
         dpb.Byte(code, 2);
         return;
-    case dpbSweepInterval: {
+    case isc_dpb_sweep_interval: {
         const quint32 v = quint32(ValueToInt(value));
         QByteArray bytes;
         for (int i = 0; i < 4; ++i)
@@ -379,26 +337,26 @@ void AppendDPBParameter(TDPBWriter& dpb, int code, const QByteArray& name, QByte
         dpb.Clump(code, bytes);
         return;
     }
-    case dpbActivateShadow:
-    case dpbDeleteShadow:
-    case dpbBeginLog:
-    case dpbQuitLog:
+    case isc_dpb_activate_shadow:
+    case isc_dpb_delete_shadow:
+    case isc_dpb_begin_log:
+    case isc_dpb_quit_log:
         dpb.Byte(code, 0);
         return;
-    case dpbGarbageCollect:
-    case dpbNoGarbageCollect:
+    case isc_dpb_garbage_collect:
+    case isc_dpb_no_garbage_collect:
         dpb.Byte(code, 1);
         return;
-    case dpbNoDbTriggers:
+    case isc_dpb_no_db_triggers:
         if (isFirebird) dpb.Byte(code, 1);
         return;
-    case dpbOnline:
+    case isc_dpb_online:
         dpb.Clump(code, QByteArray());
         return;
-    case dpbUtf8Filename:
+    case isc_dpb_utf8_filename:
         if (isFirebird) dpb.Clump(code, QByteArray());
         return;
-    case dpbShutdown:
+    case isc_dpb_shutdown:
         if (value.isEmpty())
             dpb.Clump(code, QByteArray());
         else
@@ -416,14 +374,29 @@ void AppendDPBParameter(TDPBWriter& dpb, int code, const QByteArray& name, QByte
 
 // Sorted by name, as the lookup expects.
 constexpr TExtraName TPBNames[] = {
-    {"autocommit", 16},     {"commit_time", 13},    {"concurrency", 2},
-    {"consistency", 1},     {"exclusive", 5},       {"ignore_limbo", 14},
-    {"lock_read", 10},      {"lock_timeout", 21},   {"lock_write", 11},
-    {"no_auto_undo", 20},   {"no_rec_version", 18}, {"no_savepoint", 21},
-    {"nowait", 7},          {"protected", 4},       {"read", 8},
-    {"read_committed", 15}, {"rec_version", 17},    {"restart_requests", 19},
-    {"shared", 3},          {"verb_time", 12},      {"wait", 6},
-    {"write", 9},
+    {"autocommit", isc_tpb_autocommit},
+    {"commit_time", isc_tpb_commit_time},
+    {"concurrency", isc_tpb_concurrency},
+    {"consistency", isc_tpb_consistency},
+    {"exclusive", isc_tpb_exclusive},
+    {"ignore_limbo", isc_tpb_ignore_limbo},
+    {"lock_read", isc_tpb_lock_read},
+    {"lock_timeout", isc_tpb_lock_timeout},
+    {"lock_write", isc_tpb_lock_write},
+    {"no_auto_undo", isc_tpb_no_auto_undo},
+    {"no_rec_version", isc_tpb_no_rec_version},
+    // InterBase's name for the code Firebird calls lock_timeout.
+    {"no_savepoint", isc_tpb_lock_timeout},
+    {"nowait", isc_tpb_nowait},
+    {"protected", isc_tpb_protected},
+    {"read", isc_tpb_read},
+    {"read_committed", isc_tpb_read_committed},
+    {"rec_version", isc_tpb_rec_version},
+    {"restart_requests", isc_tpb_restart_requests},
+    {"shared", isc_tpb_shared},
+    {"verb_time", isc_tpb_verb_time},
+    {"wait", isc_tpb_wait},
+    {"write", isc_tpb_write},
 };
 
 int CompareTextAZ(std::string_view a, std::string_view b) {
@@ -600,8 +573,15 @@ qint32 ParseShutdownMode(const QByteArray& value) {
         qint32 flags;
     };
     static constexpr TMode modes[] = {
-        {"attachment", 2}, {"cache", 1},   {"force", 8},   {"full", 64},       {"mode_mask", 112},
-        {"multi", 32},     {"normal", 16}, {"single", 48}, {"transaction", 4},
+        {"attachment", isc_dpb_shut_attachment},
+        {"cache", isc_dpb_shut_cache},
+        {"force", isc_dpb_shut_force},
+        {"full", isc_dpb_shut_full},
+        {"mode_mask", isc_dpb_shut_mode_mask},
+        {"multi", isc_dpb_shut_multi},
+        {"normal", isc_dpb_shut_normal},
+        {"single", isc_dpb_shut_single},
+        {"transaction", isc_dpb_shut_transaction},
     };
     qint32 result = 0;
     qsizetype start = 0;
@@ -627,10 +607,9 @@ qint32 ParseShutdownMode(const QByteArray& value) {
     return result;
 }
 
-void GenerateDPB(TStrings& params, QByteArray& block, qint16& length, bool isFirebird) {
+QByteArray GenerateDPB(TStrings& params, bool isFirebird) {
     TDPBWriter dpb;
     dpb.block.append(char(isc_dpb_version1));
-    dpb.length = 1;
     for (int i = 0; i < params.Count(); ++i) {
         const QString line = Trim(params.Strings(i));
         params.SetStrings(i, line);
@@ -641,31 +620,21 @@ void GenerateDPB(TStrings& params, QByteArray& block, qint16& length, bool isFir
         name = LowerAZ(name);
         if (name.startsWith("isc_dpb_")) name.remove(0, 8);
         AppendDPBParameter(dpb, DPBConstantCode(name), name, value, isFirebird);
-        CheckBlockLength("DPB", dpb.length);
+        CheckBlockLength("DPB", int(dpb.block.size()));
     }
-    block = dpb.block;
-    length = qint16(dpb.length);
+    return dpb.block;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Transaction parameter block
 
-void GenerateTPB(TStrings& params, QByteArray& block, qint16& length, bool lockTimeoutAllowed) {
-    if (params.Count() == 0) {
-        block.clear();
-        length = 0;
-        return;
-    }
+QByteArray GenerateTPB(TStrings& params, bool lockTimeoutAllowed) {
+    if (params.Count() == 0) return QByteArray();
     QByteArray tpb(1, char(isc_tpb_version3));
-    // Every line is counted for its code byte up front; lines that produce nothing give it back.
-    int count = params.Count() + 1;
     for (int i = 0; i < params.Count(); ++i) {
         const QString line = Trim(params.Strings(i));
         params.SetStrings(i, line);
-        if (line.isEmpty()) {
-            --count;
-            continue;
-        }
+        if (line.isEmpty()) continue;
         QByteArray name;
         QByteArray value;
         SplitParameter(line, name, value);
@@ -673,38 +642,36 @@ void GenerateTPB(TStrings& params, QByteArray& block, qint16& length, bool lockT
         if (name.startsWith("isc_tpb_")) name.remove(0, 8);
         const int code = TPBConstantCode(name);
         switch (code) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-        case 14:
-        case 15:
-        case 17:
-        case 18:
-        case 20:
+        case isc_tpb_consistency:
+        case isc_tpb_concurrency:
+        case isc_tpb_shared:
+        case isc_tpb_protected:
+        case isc_tpb_exclusive:
+        case isc_tpb_wait:
+        case isc_tpb_nowait:
+        case isc_tpb_read:
+        case isc_tpb_write:
+        case isc_tpb_ignore_limbo:
+        case isc_tpb_read_committed:
+        case isc_tpb_rec_version:
+        case isc_tpb_no_rec_version:
+        case isc_tpb_no_auto_undo:
             tpb.append(char(code));
             break;
-        case 10:
-        case 11:
+        case isc_tpb_lock_read:
+        case isc_tpb_lock_write:
             CheckValueLength("TPB", name, value);
             tpb.append(char(code));
             tpb.append(char(value.size()));
             tpb.append(value);
-            count += int(value.size()) + 1;
             break;
-        case 21:
+        case isc_tpb_lock_timeout:
             tpb.append(char(code));
             if (lockTimeoutAllowed) {
                 const qint32 seconds = StrToIntDef(AnsiToString(value), 10);
                 tpb.append(char(2));
                 tpb.append(char(seconds & 0xFF));
                 tpb.append(char((seconds >> 8) & 0xFF));
-                count += 3;
             }
             break;
         case 0:
@@ -713,7 +680,6 @@ void GenerateTPB(TStrings& params, QByteArray& block, qint16& length, bool lockT
             RaiseClientError(10, TPBConstantName(code));
         }
     }
-    CheckBlockLength("TPB", count);
-    block = tpb;
-    length = qint16(count);
+    CheckBlockLength("TPB", int(tpb.size()));
+    return tpb;
 }

@@ -105,6 +105,9 @@ QString ComponentPath(const TComponent* component);
 // Database parameter block
 
 constexpr int DPBConstantCount = 83;
+// InterBase's instance name. Firebird's header gives the code to trusted_role, which the program
+// never sends, so the name has no published constant.
+constexpr int dpbInstanceName = 75;
 // The first name of a DPB code from 1 to 83, without the "isc_dpb_" prefix; empty otherwise.
 QString DPBConstantName(int code);
 // The code of a DPB name given in small letters without prefix; 0 when the name is unknown.
@@ -115,13 +118,13 @@ int DPBConstantCode(const QByteArray& name);
 // is no integer raises EConvertError.
 qint32 ParseShutdownMode(const QByteArray& value);
 
-// Builds the DPB of the lines "name=value" in `params`, storing every line back trimmed. On
-// failure nothing is delivered and the lines are trimmed up to the failing one.
-void GenerateDPB(TStrings& params, QByteArray& block, qint16& length, bool isFirebird);
+// The DPB of the lines "name=value" in `params`, storing every line back trimmed. On failure it
+// raises, and the lines are trimmed up to the failing one.
+QByteArray GenerateDPB(TStrings& params, bool isFirebird);
 
 // ---------------------------------------------------------------------------------------------
 // Transaction parameter block
 
-// Builds the TPB of the lines in `params` (empty block, length 0, for no lines), storing every
-// line back trimmed. On failure nothing is delivered.
-void GenerateTPB(TStrings& params, QByteArray& block, qint16& length, bool lockTimeoutAllowed);
+// The TPB of the lines in `params` (an empty block for no lines), storing every line back
+// trimmed. On failure it raises.
+QByteArray GenerateTPB(TStrings& params, bool lockTimeoutAllowed);

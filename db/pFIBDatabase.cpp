@@ -6,10 +6,6 @@
 
 namespace {
 
-constexpr int dpbUserName = 28;
-constexpr int dpbLcCtype = 48;
-constexpr int dpbSqlRoleName = 60;
-
 const char* const AliasRoot[] = {"Software", "Orvane_Software", "Aliases"};
 
 // The per-user store of aliases. On Windows the registry, shared with the other programs of the
@@ -108,9 +104,9 @@ bool TpFIBDatabase::ReadParamsFromAlias() {
     const TAliasValue clientLib = ReadAliasValue(*store, QStringLiteral("CLIENT_LIB"));
 
     if (dbName.present) SetDBName(dbName.text);
-    if (userName.present) SetDBParamByDPB(DBParams(), dpbUserName, userName.text);
-    if (lcCtype.present) SetDBParamByDPB(DBParams(), dpbLcCtype, lcCtype.text);
-    if (roleName.present) SetDBParamByDPB(DBParams(), dpbSqlRoleName, roleName.text);
+    if (userName.present) SetDBParamByDPB(DBParams(), isc_dpb_user_name, userName.text);
+    if (lcCtype.present) SetDBParamByDPB(DBParams(), isc_dpb_lc_ctype, lcCtype.text);
+    if (roleName.present) SetDBParamByDPB(DBParams(), isc_dpb_sql_role_name, roleName.text);
     if (dialect.present) SetSQLDialect(StrToInt(dialect.text));
     if (clientLib.present) SetLibraryName(clientLib.text);
     return dbName.present;
@@ -120,9 +116,10 @@ void TpFIBDatabase::SaveAlias() {
     const std::unique_ptr<QSettings> store = OpenAliasStore();
     store->beginGroup(AliasKeyPath());
     store->setValue(QStringLiteral("Database Name"), DBName());
-    store->setValue(QStringLiteral("user_name"), GetDBParamByDPB(DBParams(), dpbUserName));
-    store->setValue(QStringLiteral("lc_ctype"), GetDBParamByDPB(DBParams(), dpbLcCtype));
-    store->setValue(QStringLiteral("sql_role_name"), GetDBParamByDPB(DBParams(), dpbSqlRoleName));
+    store->setValue(QStringLiteral("user_name"), GetDBParamByDPB(DBParams(), isc_dpb_user_name));
+    store->setValue(QStringLiteral("lc_ctype"), GetDBParamByDPB(DBParams(), isc_dpb_lc_ctype));
+    store->setValue(QStringLiteral("sql_role_name"),
+                    GetDBParamByDPB(DBParams(), isc_dpb_sql_role_name));
     store->setValue(QStringLiteral("SQL_DIALECT"), QString::number(SQLDialect()));
     store->setValue(QStringLiteral("CLIENT_LIB"), LibraryName());
     store->endGroup();

@@ -2,21 +2,7 @@
 
 #include "fib.h"
 
-namespace {
-
-QString UpperAZ(QString s) {
-    for (QChar& c : s)
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - ('a' - 'A'));
-    return s;
-}
-
-constexpr int dpbUserName = 28;
-constexpr int dpbPassword = 29;
-constexpr int dpbLcCtype = 48;
-constexpr int dpbSqlRoleName = 60;
-constexpr int dpbInstanceName = 75;
-
-} // namespace
+#include <ibase.h>
 
 // ---------------------------------------------------------------------------------------------
 // TDBParams
@@ -37,10 +23,10 @@ void TDBParams::Changed() {
 
 int IndexOfDBConst(const TStrings& params, const QString& name) {
     if (name.isEmpty()) return -1;
-    const QString key = UpperAZ(name);
+    const QString key = AsciiUpperCase(name);
     for (int i = 0; i < params.Count(); ++i) {
         // Only the first occurrence counts: "sys_user_name=user_name" is not a user_name line.
-        const qsizetype pos = UpperAZ(params.Strings(i)).indexOf(key);
+        const qsizetype pos = AsciiUpperCase(params.Strings(i)).indexOf(key);
         if (pos == 0 || pos == 8) return i;
     }
     return -1;
@@ -85,28 +71,28 @@ void TConnectParams::SetParam(int code, const QString& value) {
 }
 
 QString TConnectParams::UserName() const {
-    return Param(dpbUserName);
+    return Param(isc_dpb_user_name);
 }
 void TConnectParams::SetUserName(const QString& value) {
-    SetParam(dpbUserName, value);
+    SetParam(isc_dpb_user_name, value);
 }
 QString TConnectParams::RoleName() const {
-    return Param(dpbSqlRoleName);
+    return Param(isc_dpb_sql_role_name);
 }
 void TConnectParams::SetRoleName(const QString& value) {
-    SetParam(dpbSqlRoleName, value);
+    SetParam(isc_dpb_sql_role_name, value);
 }
 QString TConnectParams::Password() const {
-    return Param(dpbPassword);
+    return Param(isc_dpb_password);
 }
 void TConnectParams::SetPassword(const QString& value) {
-    SetParam(dpbPassword, value);
+    SetParam(isc_dpb_password, value);
 }
 QString TConnectParams::CharSet() const {
-    return Param(dpbLcCtype);
+    return Param(isc_dpb_lc_ctype);
 }
 void TConnectParams::SetCharSet(const QString& value) {
-    SetParam(dpbLcCtype, UpperAZ(value));
+    SetParam(isc_dpb_lc_ctype, AsciiUpperCase(value));
 }
 
 QString TIB2007Params::InstanceName() const {

@@ -27,9 +27,12 @@ void TComponent::SetName(const QString& name) {
     FName = name;
 }
 
+void RaiseListIndexError(int index) {
+    throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
+}
+
 TComponent* TComponent::Components(int index) const {
-    if (index < 0 || index >= ComponentCount())
-        throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
+    if (index < 0 || index >= ComponentCount()) RaiseListIndexError(index);
     return FComponents[size_t(index)];
 }
 
@@ -251,8 +254,7 @@ void TStrings::Changed() {
 // TStringList
 
 void TStringList::CheckIndex(int index, int count) const {
-    if (index < 0 || index >= count)
-        throw Exception(Format(QStringLiteral("Index de liste hors limites (%d)"), index));
+    if (index < 0 || index >= count) RaiseListIndexError(index);
 }
 
 QString TStringList::Strings(int index) const {

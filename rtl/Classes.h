@@ -27,6 +27,9 @@ enum TComponentStateFlag : unsigned {
 };
 using TComponentState = unsigned;
 
+// Raises the runtime's error for an index outside a list: "Index de liste hors limites (%d)".
+[[noreturn]] void RaiseListIndexError(int index);
+
 // A component belongs to its owner, which destroys it (the last created first) before it goes
 // itself. Names are unique among the components of one owner.
 class TComponent : public TObject {

@@ -1,6 +1,8 @@
 // Small helpers the test suites share.
 #pragma once
 
+#include "SysUtils.h"
+
 #include <QString>
 
 #include <stdexcept>
@@ -18,4 +20,10 @@ template <typename E, typename F> E Raised(F&& action) {
         return e;
     }
     throw std::logic_error("expected exception not raised");
+}
+
+// The message of the EConvertError a call raises: the runtime's conversion messages are part
+// of what the user reads, so tests compare them whole.
+template <typename F> QString ConvertErrorOf(F&& call) {
+    return Raised<EConvertError>(call).Message();
 }

@@ -1,7 +1,7 @@
 // The main window against the tests' private server: it connects at creation, reads in its
 // snapshot transaction and leaves nothing behind when it closes.
 #include "BoxRecorder.h"
-#include "ProgramConnection.h"
+#include "Programme.h"
 #include "Unit1.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"

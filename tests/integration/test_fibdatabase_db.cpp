@@ -1,10 +1,10 @@
 // Connections and transactions against the tests' private server: connecting and its failures,
 // the alias store, dialects, parameter blocks, ends, timeouts and the links' notifications.
-#include "ProgramConnection.h"
-#include "TestSupport.h"
 #include "FIBDatabase.h"
 #include "FIBSafeTimer.h"
 #include "MotDePasse.h"
+#include "Programme.h"
+#include "TestSupport.h"
 #include "pFIBDatabase.h"
 
 #include <QCoreApplication>
@@ -611,4 +611,51 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ends without a connection, destruction under a raising handler
+
+TEST_F(Window, EndingATransactionThatListsNoConnectionRaisesTheClientMessage) {
+    Db->SetSynchronizeTime(false);
+    Db->Open(true);
+    Tr->StartTransaction();
+    Tr->RemoveDatabase(0);
+    for (auto end : {&TFIBTransaction::Commit, &TFIBTransaction::Rollback,
+                     &TFIBTransaction::CommitRetaining}) {
+        const EFIBClientError e = Raised<EFIBClientError>([&] { (Tr->*end)(); });
+        EXPECT_EQ(e.Message(),
+                  S("frmPrincipale.transLocale :No databases are listed in transaction component."));
+    }
+    // Nothing was ended: listed again, the transaction rolls back on its own connection.
+    EXPECT_TRUE(Tr->Active());
+    Tr->AddDatabase(Db);
+    Tr->Rollback();
+    EXPECT_FALSE(Tr->Active());
+}
+
+TEST_F(Scratched, DestroyedConnectionWhoseDisconnectHandlerRaisesStillCommitsAndDetaches) {
+    Db->SetSynchronizeTime(false);
+    Db->Open(true);
+    const qint32 attachment = Db->AttachmentID();
+    Tr->StartTransaction();
+    Exec(*Db, *Tr, Format(S("INSERT INTO %s VALUES (20, 0)"), S(Scratch)));
+    Db->BeforeDisconnect = [](TObject*) { throw Exception(S("refused")); };
+
+    delete Db;
+    Db = nullptr;
+    EXPECT_FALSE(Tr->Active());
+
+    TObserver o;
+    // The transaction's timeout action is a commit; the attachment is gone from the server.
+    EXPECT_EQ(o.Int(Format(S("SELECT COUNT(*) FROM %s WHERE ID = 20"), S(Scratch))), 1);
+    EXPECT_EQ(o.Int(Format(S("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %d"),
+                           attachment)),
+              0);
+    o.tr.Commit();
+    // nowait: a row left locked by a lost attachment fails the test instead of hanging it.
+    o.tr.TRParams().SetStringList({S("write"), S("concurrency"), S("nowait")});
+    o.tr.StartTransaction();
+    Exec(o.db, o.tr, Format(S("DELETE FROM %s WHERE ID > 1"), S(Scratch)));
+    o.tr.Commit();
 }

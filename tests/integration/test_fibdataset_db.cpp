@@ -2,7 +2,7 @@
 // cache follow moves, what a bound view is told, typed fields on real columns, and the
 // reactions to the ends of transactions, SQL changes and failures.
 #include "CountingClientLibrary.h"
-#include "ProgramConnection.h"
+#include "Programme.h"
 #include "TestSupport.h"
 #include "fib.h"
 #include "pFIBDataSet.h"

@@ -4,7 +4,7 @@
 #include "CountingClientLibrary.h"
 #include "FIBQuery.h"
 #include "MotDePasse.h"
-#include "ProgramConnection.h"
+#include "Programme.h"
 #include "TestSupport.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
@@ -22,13 +22,6 @@
 namespace {
 
 const char* const Scratch = "RAVELIN_ESSAI_REQ";
-
-// The program's quoting of a text value inside its SQL.
-QString Quoted(const QString& value) {
-    QString inner = value;
-    inner.replace(QLatin1Char('\''), S("''"));
-    return QLatin1Char('\'') + inner + QLatin1Char('\'');
-}
 
 void Configure(TFIBDatabase& db) {
     ConfigureProgramConnection(db);
@@ -211,10 +204,7 @@ protected:
 TEST_F(BankChange, ModifierWritesIbanBicAndBankOnlyWithTwoPrepares) {
     const QString name = Column("CMAN_NOMBANQUE", Mandate);
     const QString reference = Column("CMAN_MANDAT", Mandate);
-    const QString sql =
-        S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, CMAN_IDBANQ = "
-          ":P2 WHERE CMAN_ID = ") +
-        IntToStr(Mandate);
+    const QString sql = ModifierSQL(IntToStr(Mandate));
     TCountingClientLibrary& counts = Q->Counts();
 
     Tr->StartTransaction();
@@ -260,12 +250,11 @@ TEST_F(BankChange, ModifierWritesIbanBicAndBankOnlyWithTwoPrepares) {
 
 TEST_F(BankChange, RecreerDeactivatesAndInsertsTheCopy) {
     const QString oldIban = Column("CMAN_IBAN", Mandate);
-    const QString newReference = (Column("CMAN_MANDAT", Mandate) + S("N")).left(35);
+    const QString newReference = RecreerReference(Column("CMAN_MANDAT", Mandate));
     TCountingClientLibrary& counts = Q->Counts();
 
     Tr->StartTransaction();
-    Q->SQL().SetText(S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = ") +
-                     IntToStr(Mandate));
+    Q->SQL().SetText(RecreerDeactivateSQL(IntToStr(Mandate)));
     Q->Prepare();
     EXPECT_EQ(Q->Params()->Count(), 0);
     Q->ExecQuery();
@@ -275,15 +264,7 @@ TEST_F(BankChange, RecreerDeactivatesAndInsertsTheCopy) {
     // A statement without parameters is prepared once.
     EXPECT_EQ(counts.PreparedTexts.size(), 1);
 
-    const QString insert =
-        S("INSERT INTO CLIENTS_MANDAT (CMAN_ID,CMAN_IDCLI,CMAN_ACTIF,CMAN_SIGNATURE,CMAN_IDBANQ,"
-          "CMAN_IBAN,CMAN_BIC,CMAN_MANDAT,CMAN_PAYEUR,CMAN_NOMBANQUE,CMAN_ADRESSE1,CMAN_ADRESSE2,"
-          "CMAN_CPVILLE,CMAN_CREATION_IDCTR) SELECT NEXT VALUE FOR IDGENERIQUE,CMAN_IDCLI,-1,"
-          "CURRENT_DATE,") +
-        IntToStr(NewBankId) + S(",") + Quoted(NewIban) + S(",") + Quoted(NewBic) + S(",") +
-        S(":CMAN_MANDAT,") + S("CMAN_PAYEUR,") + Quoted(NewName) + S(",") + S("CMAN_ADRESSE1,") +
-        S("CMAN_ADRESSE2,") + S("CMAN_CPVILLE,") + S("CMAN_CREATION_IDCTR") + S(" ") +
-        S("FROM CLIENTS_MANDAT WHERE CMAN_ID = ") + IntToStr(Mandate);
+    const QString insert = RecreerInsertSQL(IntToStr(Mandate), NewBankId, NewIban, NewBic, NewName);
     Q->SQL().SetText(insert);
     Q->Prepare();
     Q->ParamByName(S("CMAN_MANDAT"))->SetAsString(newReference);

@@ -17,11 +17,7 @@ const QByteArray Gestion("127.0.0.1:TALVIK_GESTION");
 // The program's parameter lines, with the given password, as GenerateDPB builds them.
 QByteArray ProgramDPB(const QString& password) {
     TStringList params({S("user_name=SYSDBA"), S("lc_ctype=ISO8859_1"), S("password=") + password});
-    QByteArray block;
-    qint16 length = 0;
-    GenerateDPB(params, block, length, true);
-    EXPECT_EQ(length, block.size());
-    return block;
+    return GenerateDPB(params, true);
 }
 
 class ErrorsAgainstServer : public ::testing::Test {

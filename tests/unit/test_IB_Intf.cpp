@@ -1,5 +1,6 @@
 // The client library binding, against the machine's Firebird client and against stand-in
 // libraries that leave out chosen entry points.
+#include "ForwardingClientLibrary.h"
 #include "IB_Intf.h"
 #include "SysUtils.h"
 #include "hook.h"
@@ -343,3 +344,35 @@ TEST(IBClientLibrary, LoadingSetsExtendedPrecisionAndRestoringGoesBackToTheDefau
     EXPECT_EQ(after, __fpu_control);
 }
 #endif
+
+TEST(IBClientLibrary, DecoratorHandsOnEveryKindOfCall) {
+    IIBClientLibraryPtr library = GetClientLibrary(V42);
+    TForwardingClientLibrary decorator(library.get());
+    EXPECT_EQ(decorator.GetIBClientVersion(), 4);
+
+    // The hand-written ones: the event names must reach the client one by one.
+    ISC_UCHAR* events = nullptr;
+    ISC_UCHAR* results = nullptr;
+    EXPECT_EQ(decorator.isc_event_block(&events, &results, 3, "A", "BB", "CCC"), 6);
+    ISC_STATUS status[StatusVectorLength] = {isc_arg_gds, 1, isc_arg_end};
+    const ISC_STATUS* cursor = status;
+    char small[8];
+    EXPECT_EQ(decorator.fb_interpret(small, sizeof small, &cursor), 7);
+    EXPECT_EQ(cursor, status + 2);
+
+    // Generated ones, a busy call and a quiet one, and the never-bound ones still raise.
+    ISC_ULONG rows = 0;
+    EXPECT_EQ(decorator.isc_dsql_batch_execute_immed(StatusVector(), nullptr, nullptr, 3, 5,
+                                                     nullptr, &rows),
+              0);
+    EXPECT_EQ(rows, 5u);
+    TBusyProbe probe{&decorator};
+    TTestLibHook hook{ProbeHook, &probe};
+    probe.BusyInside = true;
+    decorator.isc_array_get_slice(StatusVector(), nullptr, nullptr, nullptr, nullptr, &hook,
+                                  nullptr);
+    EXPECT_EQ(probe.Calls, 1);
+    EXPECT_FALSE(probe.BusyInside);
+    EXPECT_EQ(ExceptionMessage([&] { decorator.isc_add_user(StatusVector(), nullptr); }),
+              MissingProcedureMessage(QStringLiteral("isc_add_user"), V42));
+}

@@ -101,6 +101,25 @@ TEST_F(Unconnected, EmptyNameRaises14BeforeTheLibraryIsLookedFor) {
     EXPECT_FALSE(Db->Connected());
 }
 
+TEST_F(Unconnected, ConnectingAgainFromAConnectHandlerStopsDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the re-entry check exists in debug builds only";
+#else
+    // Without the check the handler would wait for the lock its own thread holds, for ever.
+    Db->SetDBName(S("127.0.0.1:TALVIK_GESTION"));
+    Db->SetLibraryName(S("fbClient.dll"));
+    TFIBBase link(nullptr);
+    link.SetDatabase(Db);
+    link.OnDatabaseConnecting = [&](TObject*) {
+        TpFIBDatabase other;
+        other.SetDBName(S("127.0.0.1:TALVIK_GESTION"));
+        other.SetLibraryName(S("fbClient.dll"));
+        other.Open(true);
+    };
+    EXPECT_DEATH(Db->Open(true), "connected again");
+#endif
+}
+
 TEST_F(Unconnected, ChecksNameTheComponentPaths) {
     EXPECT_EQ(ClientError([&] { Db->CheckActive(false); }).Msg(),
               S("frmPrincipale.dbSource: Cannot perform operation -- DB is not open."));

@@ -2,7 +2,7 @@
 #include "SysUtils.h"
 #include "uFonctions_Verification.h"
 
-#include "ConvertErrorOf.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -66,13 +66,12 @@ TEST(TDBParams, OwnerRefusesAChange) {
 
     // Building the DPB trims the lines back into the list, which a connected owner refuses.
     QByteArray block;
-    qint16 length = 0;
-    EXPECT_THROW(GenerateDPB(owner.Params, block, length, true), Exception);
+    EXPECT_THROW(block = GenerateDPB(owner.Params, true), Exception);
     EXPECT_TRUE(block.isEmpty());
 
     owner.Refuse = false;
     owner.Log.clear();
-    GenerateDPB(owner.Params, block, length, true);
+    block = GenerateDPB(owner.Params, true);
     EXPECT_EQ(owner.Params.ToStringList(), QStringList({S("user_name=SYSDBA")}));
     EXPECT_EQ(owner.Log,
               QStringList({S("changing:  user_name=SYSDBA "), S("changed:user_name=SYSDBA")}));
@@ -170,12 +169,10 @@ TEST(TConnectParams, PropertiesReadAndWriteTheirLines) {
     EXPECT_EQ(cp.Password(), QString());
 
     // Only an InterBase connection sends the instance name.
-    QByteArray block;
-    qint16 length = 0;
     owner.Params.SetStringList({S("instance_name=gds_db")});
-    GenerateDPB(owner.Params, block, length, cp.IsFirebird());
-    EXPECT_EQ(length, 1);
+    QByteArray block = GenerateDPB(owner.Params, cp.IsFirebird());
+    EXPECT_EQ(block.size(), 1);
     cp.SetIsFirebird(false);
-    GenerateDPB(owner.Params, block, length, cp.IsFirebird());
+    block = GenerateDPB(owner.Params, cp.IsFirebird());
     EXPECT_EQ(block, QByteArray("\x01\x4b\x06gds_db"));
 }

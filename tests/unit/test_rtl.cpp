@@ -3,7 +3,7 @@
 #include "Classes.h"
 #include "SysUtils.h"
 
-#include "ConvertErrorOf.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -448,4 +448,11 @@ TEST(Component, LoadedMayFreeALaterSibling) {
     EXPECT_EQ(log.filter(QStringLiteral("loaded")),
               QStringList({"loaded a owner-loading", "loaded c owner-loading"}));
     EXPECT_EQ(root.ComponentCount(), 2);
+}
+
+TEST(SysUtils, AsciiCaseLeavesEveryOtherLetterAsTyped) {
+    EXPECT_EQ(AsciiUpperCase(QString::fromUtf8("iso8859_1 éàz@[`{")),
+              QString::fromUtf8("ISO8859_1 éàZ@[`{"));
+    EXPECT_EQ(AsciiLowerCase(QString::fromUtf8("ISO8859_1 ÉÀZ@[`{")),
+              QString::fromUtf8("iso8859_1 ÉÀz@[`{"));
 }

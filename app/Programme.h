@@ -1,0 +1,50 @@
+// The program's facts that the main window, the tests and the benchmarks share: its connection
+// settings, its two transactions' settings and the statements of the bank change run. Nothing
+// here needs a window.
+#pragma once
+
+#include "pFIBDatabase.h"
+
+#include <QString>
+#include <QStringList>
+
+// Where and how the main window connects.
+QString ProgramDatabaseName();
+QString ProgramLibraryName();
+constexpr int ProgramSQLDialect = 3;
+
+// The connection's parameter lines with the given password.
+QStringList ProgramConnectParams(const QString& password);
+// The parameter lines of transSource and transLocale.
+QStringList ProgramReadTransactionParams();
+QStringList ProgramWriteTransactionParams();
+
+// The connection's name, parameter lines and client library, as the window sets them just before
+// connecting. The dialect is set apart, before the alias, so that a stored alias still rules it.
+void SetProgramConnectParams(TFIBDatabase& db, const QString& password,
+                             const QString& name = ProgramDatabaseName());
+
+// Everything above with the program's password: a connection ready to connect as the window's.
+void ConfigureProgramConnection(TFIBDatabase& db, const QString& name = ProgramDatabaseName());
+
+// transSource: the reading snapshot taken when the window opens.
+void ConfigureProgramReadTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
+// transLocale: read committed with record versions, never waiting on locks.
+void ConfigureProgramWriteTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
+
+// A text value between single quotes, inner single quotes doubled.
+QString QuotedSQL(const QString& value);
+
+// "Modifier": the new IBAN, BIC and bank go in through :P0, :P1 and :P2.
+QString ModifierSQL(const QString& mandateId);
+
+// "Recréer", first statement: the old mandate is deactivated.
+QString RecreerDeactivateSQL(const QString& mandateId);
+
+// "Recréer", second statement: a copy of the old mandate with the new bank, taking its new
+// reference through :CMAN_MANDAT.
+QString RecreerInsertSQL(const QString& mandateId, qint64 newBankId, const QString& newIban,
+                         const QString& newBic, const QString& newBankName);
+
+// The reference of a recreated mandate: the old one followed by "N", at most 35 characters.
+QString RecreerReference(const QString& oldReference);

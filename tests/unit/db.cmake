@@ -1,8 +1,0 @@
-include(${CMAKE_CURRENT_LIST_DIR}/ib_intf.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/fib.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/fibdatabase.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/sqltxtrtns.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/fibxsqlda.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/fibquery.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/recordscache.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/recordwindow.cmake)
