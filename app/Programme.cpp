@@ -2,6 +2,9 @@
 
 #include "MotDePasse.h"
 #include "SysUtils.h"
+#include "pFIBDataSet.h"
+
+#include <type_traits>
 
 QString ProgramDatabaseName() {
     return QStringLiteral("127.0.0.1:TALVIK_GESTION");
@@ -92,4 +95,48 @@ QString RecreerInsertSQL(const QString& mandateId, qint64 newBankId, const QStri
 QString RecreerReference(const QString& oldReference) {
     constexpr int MaxReferenceLength = 35;
     return (oldReference + QLatin1Char('N')).left(MaxReferenceLength);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The mandate list
+
+namespace {
+
+template <typename F>
+F* AddMandateField(TpFIBDataSet& ids, TComponent* owner, const char* column, qint32 size = -1) {
+    auto* field = new F(owner);
+    field->SetName(ids.Name() + QLatin1String(column));
+    field->SetFieldName(QLatin1String(column));
+    if (size >= 0) field->SetSize(size);
+    if constexpr (std::is_base_of_v<TStringField, F>) field->SetTransliterate(false);
+    field->SetDataSet(&ids);
+    return field;
+}
+
+} // namespace
+
+TMandateListFields DefineMandateList(TpFIBDataSet& ids, TComponent* FieldOwner) {
+    for (const char* option :
+         {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
+          "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
+        ids.SetStoredOption(QLatin1String(option), false);
+    TFormatFields& formats = ids.DefaultFormats();
+    formats.DateTimeDisplayFormat = QStringLiteral("dd/mm/yyyy hh:mm:ss");
+    formats.NumericDisplayFormat = QStringLiteral("# ##0.");
+    formats.NumericEditFormat = QStringLiteral("0.00");
+    formats.DisplayFormatDate = QStringLiteral("dd/mm/yyyy");
+    formats.DisplayFormatTime = QStringLiteral("hh:mm:ss");
+
+    TMandateListFields f;
+    f.CMAN_ID = AddMandateField<TFIBBCDField>(ids, FieldOwner, "CMAN_ID", 0);
+    f.CMAN_IDCLI = AddMandateField<TFIBBCDField>(ids, FieldOwner, "CMAN_IDCLI", 0);
+    f.NP = AddMandateField<TFIBStringField>(ids, FieldOwner, "NP", 71);
+    f.CMAN_ACTIF = AddMandateField<TFIBSmallIntField>(ids, FieldOwner, "CMAN_ACTIF");
+    f.CMAN_IDBANQ = AddMandateField<TFIBBCDField>(ids, FieldOwner, "CMAN_IDBANQ", 0);
+    f.CMAN_IBAN = AddMandateField<TFIBStringField>(ids, FieldOwner, "CMAN_IBAN", 50);
+    f.CMAN_BIC = AddMandateField<TFIBStringField>(ids, FieldOwner, "CMAN_BIC", 11);
+    f.CMAN_NOMBANQUE = AddMandateField<TFIBStringField>(ids, FieldOwner, "CMAN_NOMBANQUE", 100);
+    f.CMAN_MANDAT = AddMandateField<TFIBStringField>(ids, FieldOwner, "CMAN_MANDAT", 35);
+    f.BANQ_SOCIETE = AddMandateField<TFIBStringField>(ids, FieldOwner, "BANQ_SOCIETE", 100);
+    return f;
 }

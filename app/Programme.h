@@ -48,3 +48,28 @@ QString RecreerInsertSQL(const QString& mandateId, qint64 newBankId, const QStri
 
 // The reference of a recreated mandate: the old one followed by "N", at most 35 characters.
 QString RecreerReference(const QString& oldReference);
+
+// ---------------------------------------------------------------------------------------------
+// The mandate list idsBanque, as the main window defines it
+
+class TpFIBDataSet;
+class TFIBBCDField;
+class TFIBStringField;
+class TFIBSmallIntField;
+
+struct TMandateListFields {
+    TFIBBCDField* CMAN_ID = nullptr;
+    TFIBBCDField* CMAN_IDCLI = nullptr;
+    TFIBStringField* NP = nullptr;
+    TFIBSmallIntField* CMAN_ACTIF = nullptr;
+    TFIBBCDField* CMAN_IDBANQ = nullptr;
+    TFIBStringField* CMAN_IBAN = nullptr;
+    TFIBStringField* CMAN_BIC = nullptr;
+    TFIBStringField* CMAN_NOMBANQUE = nullptr;
+    TFIBStringField* CMAN_MANDAT = nullptr;
+    TFIBStringField* BANQ_SOCIETE = nullptr;
+};
+
+// The list's stored options, default formats and ten persistent fields (owned by FieldOwner,
+// named after the dataset: "idsBanqueCMAN_ID", …), as the window definition sets them.
+TMandateListFields DefineMandateList(TpFIBDataSet& ids, TComponent* FieldOwner);

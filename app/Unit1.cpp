@@ -201,59 +201,22 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     qryLocale->SetTransaction(transLocale);
 }
 
-namespace {
-
-TFIBBCDField* MakeIdField(TpFIBDataSet* ds, TComponent* owner, const char* column) {
-    auto* field = new TFIBBCDField(owner);
-    field->SetName(ds->Name() + QLatin1String(column));
-    field->SetFieldName(QLatin1String(column));
-    field->SetSize(0);
-    field->SetDataSet(ds);
-    return field;
-}
-
-TFIBStringField* MakeTextField(TpFIBDataSet* ds, TComponent* owner, const char* column,
-                               qint32 size) {
-    auto* field = new TFIBStringField(owner);
-    field->SetName(ds->Name() + QLatin1String(column));
-    field->SetFieldName(QLatin1String(column));
-    field->SetSize(size);
-    field->SetTransliterate(false);
-    field->SetDataSet(ds);
-    return field;
-}
-
-} // namespace
-
 void TfrmPrincipale::CreateMandateList() {
     idsBanque = new TpFIBDataSet(this);
     idsBanque->SetName(QStringLiteral("idsBanque"));
     idsBanque->SetDatabase(dbSource);
     idsBanque->SetTransaction(transSource);
-    for (const char* option :
-         {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
-          "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
-        idsBanque->SetStoredOption(QLatin1String(option), false);
-    TFormatFields& formats = idsBanque->DefaultFormats();
-    formats.DateTimeDisplayFormat = QStringLiteral("dd/mm/yyyy hh:mm:ss");
-    formats.NumericDisplayFormat = QStringLiteral("# ##0.");
-    formats.NumericEditFormat = QStringLiteral("0.00");
-    formats.DisplayFormatDate = QStringLiteral("dd/mm/yyyy");
-    formats.DisplayFormatTime = QStringLiteral("hh:mm:ss");
-
-    idsBanqueCMAN_ID = MakeIdField(idsBanque, this, "CMAN_ID");
-    idsBanqueCMAN_IDCLI = MakeIdField(idsBanque, this, "CMAN_IDCLI");
-    idsBanqueNP = MakeTextField(idsBanque, this, "NP", 71);
-    idsBanqueCMAN_ACTIF = new TFIBSmallIntField(this);
-    idsBanqueCMAN_ACTIF->SetName(QStringLiteral("idsBanqueCMAN_ACTIF"));
-    idsBanqueCMAN_ACTIF->SetFieldName(QStringLiteral("CMAN_ACTIF"));
-    idsBanqueCMAN_ACTIF->SetDataSet(idsBanque);
-    idsBanqueCMAN_IDBANQ = MakeIdField(idsBanque, this, "CMAN_IDBANQ");
-    idsBanqueCMAN_IBAN = MakeTextField(idsBanque, this, "CMAN_IBAN", 50);
-    idsBanqueCMAN_BIC = MakeTextField(idsBanque, this, "CMAN_BIC", 11);
-    idsBanqueCMAN_NOMBANQUE = MakeTextField(idsBanque, this, "CMAN_NOMBANQUE", 100);
-    idsBanqueCMAN_MANDAT = MakeTextField(idsBanque, this, "CMAN_MANDAT", 35);
-    idsBanqueBANQ_SOCIETE = MakeTextField(idsBanque, this, "BANQ_SOCIETE", 100);
+    const TMandateListFields fields = DefineMandateList(*idsBanque, this);
+    idsBanqueCMAN_ID = fields.CMAN_ID;
+    idsBanqueCMAN_IDCLI = fields.CMAN_IDCLI;
+    idsBanqueNP = fields.NP;
+    idsBanqueCMAN_ACTIF = fields.CMAN_ACTIF;
+    idsBanqueCMAN_IDBANQ = fields.CMAN_IDBANQ;
+    idsBanqueCMAN_IBAN = fields.CMAN_IBAN;
+    idsBanqueCMAN_BIC = fields.CMAN_BIC;
+    idsBanqueCMAN_NOMBANQUE = fields.CMAN_NOMBANQUE;
+    idsBanqueCMAN_MANDAT = fields.CMAN_MANDAT;
+    idsBanqueBANQ_SOCIETE = fields.BANQ_SOCIETE;
 
     dsBanque = new TDataSource(this);
     dsBanque->SetName(QStringLiteral("dsBanque"));

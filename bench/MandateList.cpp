@@ -1,6 +1,7 @@
 #include "MandateList.h"
 
 #include "MotDePasse.h"
+#include "Programme.h"
 
 #include <cstring>
 
@@ -179,20 +180,6 @@ void TRawMandateQuery::Close() {
 
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-template <typename F> F* AddField(TLayerMandateList& w, const char* name, qint32 size = -1) {
-    auto* field = new F(&w.Form);
-    field->SetName(QStringLiteral("idsBanque") + QLatin1String(name));
-    field->SetFieldName(QLatin1String(name));
-    if (size >= 0) field->SetSize(size);
-    if constexpr (std::is_base_of_v<TStringField, F>) field->SetTransliterate(false);
-    field->SetDataSet(w.idsBanque);
-    return field;
-}
-
-} // namespace
-
 TLayerMandateList::TLayerMandateList(const QString& DatabaseName) {
     Form.SetName(QStringLiteral("frmPrincipale"));
     dbSource = new TpFIBDatabase(&Form);
@@ -218,36 +205,12 @@ TLayerMandateList::TLayerMandateList(const QString& DatabaseName) {
 
     idsBanque->SetDatabase(dbSource);
     idsBanque->SetTransaction(transSource);
-    for (const char* name :
-         {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
-          "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
-        idsBanque->SetStoredOption(QLatin1String(name), false);
-    TFormatFields& formats = idsBanque->DefaultFormats();
-    formats.DateTimeDisplayFormat = QStringLiteral("dd/mm/yyyy hh:mm:ss");
-    formats.NumericDisplayFormat = QStringLiteral("# ##0.");
-    formats.NumericEditFormat = QStringLiteral("0.00");
-    formats.DisplayFormatDate = QStringLiteral("dd/mm/yyyy");
-    formats.DisplayFormatTime = QStringLiteral("hh:mm:ss");
-    AddField<TFIBBCDField>(*this, "CMAN_ID", 0);
-    AddField<TFIBBCDField>(*this, "CMAN_IDCLI", 0);
-    AddField<TFIBStringField>(*this, "NP", 71);
-    AddField<TFIBSmallIntField>(*this, "CMAN_ACTIF");
-    AddField<TFIBBCDField>(*this, "CMAN_IDBANQ", 0);
-    AddField<TFIBStringField>(*this, "CMAN_IBAN", 50);
-    AddField<TFIBStringField>(*this, "CMAN_BIC", 11);
-    AddField<TFIBStringField>(*this, "CMAN_NOMBANQUE", 100);
-    AddField<TFIBStringField>(*this, "CMAN_MANDAT", 35);
-    AddField<TFIBStringField>(*this, "BANQ_SOCIETE", 100);
+    DefineMandateList(*idsBanque, &Form);
     dsBanque->SetDataSet(idsBanque);
     Grid.SetBufferCount(20);
     Grid.SetDataSource(dsBanque);
 
-    dbSource->SetDBName(DatabaseName);
-    dbSource->DBParams().Clear();
-    dbSource->DBParams().Add(QStringLiteral("user_name=SYSDBA"));
-    dbSource->DBParams().Add(QStringLiteral("lc_ctype=ISO8859_1"));
-    dbSource->DBParams().Add(QStringLiteral("password=") + MotDePasseGestion());
-    dbSource->SetLibraryName(QStringLiteral("fbClient.dll"));
+    SetProgramConnectParams(*dbSource, MotDePasseGestion(), DatabaseName);
     dbSource->SetConnected(true);
     transSource->StartTransaction();
 }
