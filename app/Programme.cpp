@@ -140,3 +140,26 @@ TMandateListFields DefineMandateList(TpFIBDataSet& ids, TComponent* FieldOwner) 
     f.BANQ_SOCIETE = AddMandateField<TFIBStringField>(ids, FieldOwner, "BANQ_SOCIETE", 100);
     return f;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The select of the mandate list
+
+QStringList MandateSelectLines(qint64 ancienId, const QString& ancienCode,
+                               const QString& ancienGuichet, bool actifsSeulement) {
+    constexpr int LongueurGuichet = 5;
+    QStringList lines{
+        QStringLiteral("SELECT CMAN_ID, CMAN_IDCLI, CLI_NOM || ' ' || CLI_PRENOM AS NP, "
+                       "CMAN_ACTIF, CMAN_IDBANQ, CMAN_IBAN, CMAN_BIC, CMAN_NOMBANQUE, "
+                       "CMAN_MANDAT, BANQ_SOCIETE FROM CLIENTS_MANDAT INNER JOIN CLIENTS ON "
+                       "(CLI_ID = CMAN_IDCLI) LEFT JOIN BANQUE ON (BANQ_ID = CMAN_IDBANQ) WHERE "
+                       "(CMAN_IBAN STARTING WITH 'FR') AND ((CMAN_IDBANQ = ") +
+        IntToStr(ancienId) + QStringLiteral(") OR (SUBSTRING(CMAN_IBAN FROM 5 FOR 5) = ") +
+        QuotedSQL(ancienCode) + QStringLiteral(")) ")};
+    // The trimmed length decides, the code goes in as typed: a blank in front of four digits
+    // is no branch code.
+    if (Trim(ancienGuichet).length() == LongueurGuichet)
+        lines << QStringLiteral("AND (SUBSTRING(CMAN_IBAN FROM 10 FOR 5) = ") +
+                     QuotedSQL(ancienGuichet) + QLatin1Char(')');
+    if (actifsSeulement) lines << QStringLiteral("AND (CMAN_ACTIF = -1) ");
+    return lines;
+}

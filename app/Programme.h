@@ -73,3 +73,13 @@ struct TMandateListFields {
 // The list's stored options, default formats and ten persistent fields (owned by FieldOwner,
 // named after the dataset: "idsBanqueCMAN_ID", …), as the window definition sets them.
 TMandateListFields DefineMandateList(TpFIBDataSet& ids, TComponent* FieldOwner);
+
+// ---------------------------------------------------------------------------------------------
+// The select of the mandate list
+
+// The list's select as "Vérifier" builds it, one line per piece: the base select for the old
+// bank (by identifier or by the bank code in the IBAN), then the branch condition when the old
+// branch code is five characters once trimmed, then the condition on active mandates when only
+// those are wanted.
+QStringList MandateSelectLines(qint64 ancienId, const QString& ancienCode,
+                               const QString& ancienGuichet, bool actifsSeulement);

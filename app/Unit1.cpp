@@ -3,11 +3,14 @@
 #include "Application.h"
 #include "Controls.h"
 #include "DBGrid.h"
+#include "Dialogs.h"
 #include "MotDePasse.h"
 #include "Programme.h"
+#include "SysUtils.h"
 #include "pFIBDataSet.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
+#include "uFonctions_Verification.h"
 
 #include <QCloseEvent>
 
@@ -15,6 +18,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
@@ -74,6 +78,93 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->setText(text);
     label->adjustSize();
 }
+
+QString DeuxChiffres(qint32 valeur) {
+    return QString::number(valeur).rightJustified(2, QLatin1Char('0'));
+}
+
+QString TexteNonChanges(int ecartes, int traites) {
+    if (ecartes == 1)
+        return Format(QStringLiteral("1 mandat sur %d n'a pas pu être changé : il reste dans la "
+                                     "liste."),
+                      traites);
+    return Format(QStringLiteral("%d mandats sur %d n'ont pas pu être changés : ils restent dans "
+                                 "la liste."),
+                  ecartes, traites);
+}
+
+// The wait cursor for as long as a listing or a run works, whatever way it ends.
+class TCurseurAttente {
+public:
+    TCurseurAttente() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TCurseurAttente() { QGuiApplication::restoreOverrideCursor(); }
+    TCurseurAttente(const TCurseurAttente&) = delete;
+    TCurseurAttente& operator=(const TCurseurAttente&) = delete;
+};
+
+// The grid follows the list only once the run is over: a repaint for every mandate walked would
+// cost more than some of the writes.
+class TControlesSuspendus {
+public:
+    explicit TControlesSuspendus(TDataSet& dataSet) : FDataSet(dataSet) {
+        FDataSet.DisableControls();
+    }
+    ~TControlesSuspendus() { FDataSet.EnableControls(); }
+    TControlesSuspendus(const TControlesSuspendus&) = delete;
+    TControlesSuspendus& operator=(const TControlesSuspendus&) = delete;
+
+private:
+    TDataSet& FDataSet;
+};
+
+// The progress dialog of a run, known to the window as dlgProgression while the run works. It
+// stays hidden unless the run looks like lasting more than DelaiProgression.
+class TProgression {
+public:
+    TProgression(TfrmPrincipale& frm, int liste) : FFrm(frm), FListe(liste) {
+        auto* dlg = new QProgressDialog(&frm);
+        dlg->setObjectName(QStringLiteral("dlgProgression"));
+        dlg->setWindowTitle(QStringLiteral("Changement de banque"));
+        dlg->setCancelButtonText(QStringLiteral("Arrêter"));
+        dlg->setWindowModality(Qt::WindowModal);
+        dlg->setAutoClose(false);
+        dlg->setAutoReset(false);
+        dlg->setRange(0, liste);
+        dlg->setMinimumDuration(TfrmPrincipale::DelaiProgression);
+        dlg->setLabelText(Libelle(0));
+        dlg->setValue(0);
+        frm.dlgProgression = dlg;
+    }
+    ~TProgression() {
+        delete FFrm.dlgProgression;
+        FFrm.dlgProgression = nullptr;
+    }
+    TProgression(const TProgression&) = delete;
+    TProgression& operator=(const TProgression&) = delete;
+
+    // True when "Arrêter" was pressed.
+    bool Avancer(int fait) {
+        QProgressDialog* dlg = FFrm.dlgProgression;
+        dlg->setLabelText(Libelle(fait));
+        dlg->setValue(fait);
+        // Once the dialog is there, the user may point at its button.
+        if (!FVisible && dlg->isVisible()) {
+            FVisible = true;
+            QGuiApplication::changeOverrideCursor(Qt::BusyCursor);
+        }
+        if (FFrm.OnProgression) FFrm.OnProgression(fait, FListe);
+        return dlg->wasCanceled();
+    }
+
+private:
+    QString Libelle(int fait) const {
+        return Format(QStringLiteral("Mandats traités : %d / %d"), fait, FListe);
+    }
+
+    TfrmPrincipale& FFrm;
+    int FListe;
+    bool FVisible = false;
+};
 
 } // namespace
 
@@ -231,8 +322,7 @@ void TfrmPrincipale::ConnectHandlers() {
             Protected([this] { lblNouveau_InfoClick(this); }));
     connect(btnVerifier, &QToolButton::clicked, this,
             Protected([this] { btnVerifierClick(this); }));
-    connect(btnChanger, &QToolButton::clicked, this,
-            Protected([this] { btnChangerClick(this); }));
+    connect(btnChanger, &QToolButton::clicked, this, Protected([this] { btnChangerClick(this); }));
 }
 
 void TfrmPrincipale::FormCreate(TObject*) {
@@ -286,9 +376,127 @@ void TfrmPrincipale::lblAncien_InfoClick(TObject*) {}
 
 void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {}
 
-void TfrmPrincipale::btnVerifierClick(TObject*) {}
+void TfrmPrincipale::btnVerifierClick(TObject*) {
+    if (ControleSaisie()) ChargerMandats();
+}
 
-void TfrmPrincipale::btnChangerClick(TObject*) {}
+bool TfrmPrincipale::ControleSaisie() {
+    if (Ancien_ID == 0 || Nouveau_ID == 0 || Ancien_ID == Nouveau_ID) {
+        AfficherMessage(QStringLiteral("Vous devez sélectionner deux banques différentes"),
+                        TMessageKind::Information);
+        return false;
+    }
+    if (!Trim(edtAncienGuichet->text()).isEmpty() && !Trim(edtNouveauGuichet->text()).isEmpty())
+        return true;
+    return AfficherMessage(
+               QStringLiteral("Au moins un des codes agence est vide. voulez-vous continuer ?"),
+               TMessageKind::Confirmation) == IDYES;
+}
+
+void TfrmPrincipale::ChargerMandats() {
+    if (idsBanque->Active()) idsBanque->Close();
+    if (idsBanque->Prepared()) idsBanque->UnPrepare();
+    TCurseurAttente attente;
+    RenouvelerLecture();
+    idsBanque->SelectSQL().SetStringList(MandateSelectLines(
+        Ancien_ID, Ancien_Code, edtAncienGuichet->text(), cbxActif->isChecked()));
+    idsBanque->Prepare();
+    idsBanque->Open();
+}
+
+void TfrmPrincipale::RenouvelerLecture() {
+    // A snapshot kept since the window opened would list mandates as they were then, and a run
+    // would overwrite any correction made since. A retaining end keeps the old snapshot: only
+    // a real end and a new start see the database as it is. transSource never writes, so a
+    // rollback loses nothing.
+    if (transSource->Active()) transSource->Rollback();
+    transSource->StartTransaction();
+}
+
+void TfrmPrincipale::btnChangerClick(TObject*) {
+    if (idsBanque->IsEmpty()) return;
+    if (AfficherMessage(QStringLiteral("Etes-vous sûr(e) de vouloir continuer cette opération ?"),
+                        TMessageKind::Confirmation) != IDYES)
+        return;
+
+    int traites = 0;
+    int ecartes = 0;
+    {
+        TCurseurAttente attente;
+        TControlesSuspendus suspendus(*idsBanque);
+        // Every row read before the first write: the dialog counts against the whole list.
+        idsBanque->FetchAll();
+        TProgression progression(*this, idsBanque->RecordCount());
+        idsBanque->First();
+        while (!idsBanque->Eof()) {
+            const QString iban = NouvelIban(idsBanqueCMAN_IBAN->AsString());
+            // A mandate whose new RIB could not be built whole keeps its old IBAN rather than
+            // one with a key of "00".
+            if (iban.isEmpty() ||
+                !EcrireMandat(idsBanqueCMAN_ID->AsString(), iban, idsBanqueCMAN_MANDAT->AsString()))
+                ++ecartes;
+            ++traites;
+            if (progression.Avancer(traites)) break;
+            idsBanque->Next();
+        }
+        idsBanque->Close();
+        RenouvelerLecture();
+        idsBanque->Open();
+    }
+    // A run that passed mandates over must not look like one that changed everything.
+    if (ecartes > 0) AfficherMessage(TexteNonChanges(ecartes, traites), TMessageKind::Information);
+}
+
+QString TfrmPrincipale::NouvelIban(const QString& iban) const {
+    constexpr int LongueurCode = 5;
+    constexpr int LongueurCompte = 11;
+    const QString saisi = edtNouveauGuichet->text();
+    const QString guichet = saisi.isEmpty() ? iban.mid(9, LongueurCode) : saisi;
+    const QString compte = iban.mid(14, LongueurCompte);
+    // Pieces of the wrong length could still add up to 23 characters: each is checked.
+    if (Nouveau_Code.length() != LongueurCode || guichet.length() != LongueurCode ||
+        compte.length() != LongueurCompte)
+        return {};
+    QString rib = Nouveau_Code + guichet + compte + QStringLiteral("00");
+    rib = rib.left(21) + DeuxChiffres(CleRIB(rib));
+    return QStringLiteral("FR") + DeuxChiffres(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+}
+
+bool TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
+                                  const QString& reference) {
+    transLocale->StartTransaction();
+    try {
+        if (rgoMandat->ItemIndex() == 1) {
+            qryLocale->SQL().SetText(RecreerDeactivateSQL(id));
+            qryLocale->Prepare();
+            qryLocale->ExecQuery();
+            qryLocale->Close();
+            qryLocale->FreeHandle();
+            qryLocale->SQL().SetText(
+                RecreerInsertSQL(id, Nouveau_ID, iban, Nouveau_BIC, Nouveau_Nom));
+            qryLocale->Prepare();
+            qryLocale->ParamByName(QStringLiteral("CMAN_MANDAT"))
+                ->SetAsString(RecreerReference(reference));
+        } else {
+            qryLocale->SQL().SetText(ModifierSQL(id));
+            qryLocale->Prepare();
+            qryLocale->ParamByName(QStringLiteral("P0"))->SetAsString(iban);
+            qryLocale->ParamByName(QStringLiteral("P1"))->SetAsString(Nouveau_BIC);
+            // The whole identifier: a 32-bit one would name another bank past 2^31 - 1.
+            qryLocale->ParamByName(QStringLiteral("P2"))->SetAsInt64(Nouveau_ID);
+        }
+        qryLocale->ExecQuery();
+        qryLocale->Close();
+        qryLocale->FreeHandle();
+        transLocale->Commit();
+        return true;
+    } catch (...) {
+        // The mandate is left whole as it was and the run goes on; only a failing rollback
+        // stops it.
+        if (transLocale->Active()) transLocale->Rollback();
+        return false;
+    }
+}
 
 QString TfrmPrincipale::MotDePasseBase() const {
     return MotDePasseGestion();

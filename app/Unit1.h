@@ -5,10 +5,13 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressDialog;
 class QToolBar;
 class QToolButton;
 class TClickLabel;
@@ -88,6 +91,13 @@ public:
     void btnVerifierClick(TObject* Sender);
     void btnChangerClick(TObject* Sender);
 
+    // The progress of a change run: the dialog exists while a run works and shows itself once
+    // the run looks like lasting more than about a second; its "Arrêter" button stops the run
+    // after the mandate in hand. OnProgression is told after each mandate (done, listed).
+    QProgressDialog* dlgProgression = nullptr;
+    std::function<void(int fait, int liste)> OnProgression;
+    static constexpr int DelaiProgression = 1000; // ms
+
     static constexpr int ClientWidth = 1138;
     static constexpr int ClientHeight = 633;
 
@@ -97,6 +107,15 @@ protected:
 
 private:
     QString MotDePasseBase() const;
+
+    bool ControleSaisie();
+    void ChargerMandats();
+    // Ends transSource and starts it again: the list then reads the database as it is now.
+    void RenouvelerLecture();
+    // The new IBAN of a listed mandate; empty when the new RIB would not be 23 characters.
+    QString NouvelIban(const QString& iban) const;
+    // Writes one mandate in a transaction of its own; false when it was rolled back.
+    bool EcrireMandat(const QString& id, const QString& iban, const QString& reference);
 
     void CreateControls();
     void CreateDatabaseObjects();

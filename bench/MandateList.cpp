@@ -6,17 +6,7 @@
 #include <cstring>
 
 QString MandateSelectText(qint64 ancienId, const QString& ancienCode) {
-    QString code = ancienCode;
-    code.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return QStringLiteral(
-               "SELECT CMAN_ID, CMAN_IDCLI, CLI_NOM || ' ' || CLI_PRENOM AS NP, CMAN_ACTIF, "
-               "CMAN_IDBANQ, CMAN_IBAN, CMAN_BIC, CMAN_NOMBANQUE, CMAN_MANDAT, BANQ_SOCIETE FROM "
-               "CLIENTS_MANDAT INNER JOIN CLIENTS ON (CLI_ID = CMAN_IDCLI) LEFT JOIN BANQUE ON "
-               "(BANQ_ID = CMAN_IDBANQ) WHERE (CMAN_IBAN STARTING WITH 'FR') AND ((CMAN_IDBANQ "
-               "= ") +
-           QString::number(ancienId) +
-           QStringLiteral(") OR (SUBSTRING(CMAN_IBAN FROM 5 FOR 5) = '") + code +
-           QStringLiteral("')) ");
+    return MandateSelectLines(ancienId, ancienCode, QString(), false).constFirst();
 }
 
 QByteArray ReadingTpb() {
