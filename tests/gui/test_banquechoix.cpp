@@ -424,3 +424,20 @@ TEST_F(Chooser, TheDialogLooksAsDrawn) {
         image.save(QDir(QString::fromLocal8Bit(dir)).filePath(S("chooser-screenshot.png")));
     dlg.done(TfrmBanqueChoix::mrCancel);
 }
+
+TEST(ChooserText, TheSelectAsTheServerReceivesIt) {
+    const QString select =
+        S("SELECT BANQ_ID, BANQ_SOCIETE, BANQ_BIC, COALESCE(BANQ_BANQUE, BANQ_BE_DEBUT || '-' || "
+          "BANQ_BE_FIN) AS CODE, BANQ_CODE_PAYS, BANQ_BANQUE, BANQ_BE_DEBUT, BANQ_BE_FIN FROM "
+          "BANQUE WHERE (BANQ_ID <> 7) \r\n");
+    EXPECT_EQ(BanqueChoixSQL(7, S("  SOC ")),
+              select +
+                  S("AND ((BANQ_SOCIETE LIKE '%SOC%') OR (BANQ_BIC LIKE '%SOC%') OR (BANQ_BANQUE "
+                    "LIKE '%SOC%') OR (BANQ_BE_DEBUT LIKE '%SOC%') OR (BANQ_BE_FIN LIKE '%SOC%') "
+                    "OR (:P0 BETWEEN BANQ_BE_DEBUT AND BANQ_BE_FIN)) \r\nORDER BY BANQ_SOCIETE"));
+    EXPECT_EQ(BanqueChoixSQL(7, S(" \t ")), select + S("ORDER BY BANQ_SOCIETE"));
+    EXPECT_TRUE(BanqueChoixSQL(-1, QString()).contains(S("(BANQ_ID <> -1)")));
+    EXPECT_TRUE(BanqueChoixSQL(4294967301LL, QString()).contains(S("(BANQ_ID <> 4294967301)")));
+    EXPECT_EQ(BanqueChoixParametre(S(" D'ARMOR")), S("D'A"));
+    EXPECT_EQ(BanqueChoixParametre(S("1 ")), S("1"));
+}
