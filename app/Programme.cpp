@@ -163,3 +163,30 @@ QStringList MandateSelectLines(qint64 ancienId, const QString& ancienCode,
     if (actifsSeulement) lines << QStringLiteral("AND (CMAN_ACTIF = -1) ");
     return lines;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The bank chooser's list
+
+QString BanqueChoixSQL(qint64 excludedId, const QString& search) {
+    const QString crlf = QStringLiteral("\r\n");
+    QString text = QStringLiteral("SELECT BANQ_ID, BANQ_SOCIETE, BANQ_BIC, COALESCE(BANQ_BANQUE, "
+                                  "BANQ_BE_DEBUT || '-' || BANQ_BE_FIN) AS CODE, BANQ_CODE_PAYS, "
+                                  "BANQ_BANQUE, BANQ_BE_DEBUT, BANQ_BE_FIN FROM BANQUE WHERE "
+                                  "(BANQ_ID <> ") +
+                   IntToStr(excludedId) + QStringLiteral(") ") + crlf;
+    const QString s = Trim(search);
+    if (!s.isEmpty()) {
+        const QString p = QuotedSQL(QLatin1Char('%') + s + QLatin1Char('%'));
+        text += QStringLiteral("AND ((BANQ_SOCIETE LIKE ") + p +
+                QStringLiteral(") OR (BANQ_BIC LIKE ") + p +
+                QStringLiteral(") OR (BANQ_BANQUE LIKE ") + p +
+                QStringLiteral(") OR (BANQ_BE_DEBUT LIKE ") + p +
+                QStringLiteral(") OR (BANQ_BE_FIN LIKE ") + p +
+                QStringLiteral(") OR (:P0 BETWEEN BANQ_BE_DEBUT AND BANQ_BE_FIN)) ") + crlf;
+    }
+    return text + QStringLiteral("ORDER BY BANQ_SOCIETE");
+}
+
+QString BanqueChoixParametre(const QString& search) {
+    return Trim(search).left(3);
+}

@@ -83,3 +83,16 @@ TMandateListFields DefineMandateList(TpFIBDataSet& ids, TComponent* FieldOwner);
 // those are wanted.
 QStringList MandateSelectLines(qint64 ancienId, const QString& ancienCode,
                                const QString& ancienGuichet, bool actifsSeulement);
+
+// ---------------------------------------------------------------------------------------------
+// The bank chooser's list
+
+// The chooser's select over BANQUE, every bank but the excluded one, ordered by name, as the
+// lines its dataset holds: the select with its exclusion, then the search clause when the
+// trimmed search text is not empty, then the order. The clause compares the text with the name,
+// BIC and codes, and takes :P0 for the code range.
+QString BanqueChoixSQL(qint64 excludedId, const QString& search);
+
+// The value of :P0: the first three characters of the trimmed search text, which a code range
+// is compared with.
+QString BanqueChoixParametre(const QString& search);

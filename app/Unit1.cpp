@@ -11,6 +11,7 @@
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 #include "uFonctions_Verification.h"
+#include "ufrmBanqueChoix.h"
 
 #include <QCloseEvent>
 
@@ -23,6 +24,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -372,9 +375,33 @@ void TfrmPrincipale::closeEvent(QCloseEvent* event) {
 
 // The bank chooser, the listing and the change run are wired here; each handler receives the
 // window as its sender.
-void TfrmPrincipale::lblAncien_InfoClick(TObject*) {}
+namespace {
 
-void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {}
+// The bank choice of one side of the window: the chooser lists every bank; after OK its result
+// goes into that side's fields and label, any other result changes nothing.
+void ChoisirBanque(TFIBDatabase* db, QLabel* label, QString& nom, QString& bic, qint64& id,
+                   QString& code) {
+    // Destroyed however the steps end.
+    auto chooser = std::make_unique<TfrmBanqueChoix>(nullptr, db);
+    chooser->DataInitialisation(-1, true, false);
+    if (chooser->exec() != TfrmBanqueChoix::mrOk) return;
+    nom = chooser->sNomChoisi;
+    bic = chooser->sBICChoisi;
+    id = chooser->iCodeChoisi;
+    code = chooser->sCodeBanqueChoisi;
+    SetLabelText(label,
+                 nom + QStringLiteral(" (") + code + QLatin1Char('/') + bic + QLatin1Char(')'));
+}
+
+} // namespace
+
+void TfrmPrincipale::lblAncien_InfoClick(TObject*) {
+    ChoisirBanque(dbSource, lblAncien_Info, Ancien_Nom, Ancien_BIC, Ancien_ID, Ancien_Code);
+}
+
+void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {
+    ChoisirBanque(dbSource, lblNouveau_Info, Nouveau_Nom, Nouveau_BIC, Nouveau_ID, Nouveau_Code);
+}
 
 void TfrmPrincipale::btnVerifierClick(TObject*) {
     if (ControleSaisie()) ChargerMandats();

@@ -21,6 +21,7 @@ namespace {
 constexpr int NombreClients = 3000;
 constexpr int NombreMandats = 10000;
 constexpr int LotParCommit = 2500;
+constexpr int ParAgence = 8;
 
 std::mt19937_64 alea(19112009);  // 1 November 2009: the first SEPA direct debits
 
@@ -217,6 +218,12 @@ QString ibanAvecCle(const QString& pays, const QString& bban) {
     return pays + deuxChiffres(CleIBAN(pays + u"00"_qs + bban)) + bban;
 }
 
+QString ibanFrancais(const QString& codeBanque, const QString& agence) {
+    const QString sansCle = codeBanque + agence + compteFrancais();
+    const QString rib = sansCle + deuxChiffres(CleRIB(sansCle + u"00"_qs));
+    return ibanAvecCle(u"FR"_qs, rib);
+}
+
 QString ibanFrancais(const QString& codeBanque) {
     const QString sansCle = codeBanque + chiffres(5) + compteFrancais();
     const QString rib = sansCle + deuxChiffres(CleRIB(sansCle + u"00"_qs));
@@ -331,6 +338,24 @@ private:
     int lignes_ = 0;
 };
 
+// The mandate's other columns, drawn at random, and its insert.
+void insererMandat(Script& script, Client& client, int rang, qint64 id, const QString& signature,
+                   const QString& iban, const QString& bic, const QString& nomBanque, qint64 idBanque) {
+    const QString payeur = chance(80) ? u"M. et Mme "_qs + client.nom : client.nom + u' ' + client.prenom;
+    const QString adresse1 = QString::number(entre(1, 180)) + (chance(80) ? u" bis "_qs : u" "_qs) + unDe(Voies);
+    const QString adresse2 = chance(150) ? unDe(Complements) : QString();
+    const qint64 contrat = chance(900) ? 100000 + entre(0, 899999) : 0;
+    const int actif = chance(140) ? 0 : -1;
+
+    script.insertion(
+        u"INSERT INTO CLIENTS_MANDAT (CMAN_ID, CMAN_IDCLI, CMAN_ACTIF, CMAN_SIGNATURE, CMAN_IDBANQ, CMAN_IBAN, CMAN_BIC, "_qs
+        "CMAN_NOMBANQUE, CMAN_MANDAT, CMAN_PAYEUR, CMAN_ADRESSE1, CMAN_ADRESSE2, CMAN_CPVILLE, CMAN_CREATION_IDCTR) VALUES ("_qs +
+        QString::number(id) + u", "_qs + QString::number(client.id) + u", "_qs + QString::number(actif) + u", "_qs + sql(signature) +
+        u", "_qs + sqlId(idBanque) + u", "_qs + sql(iban) + u", "_qs + sql(bic) + u", "_qs + sql(nomBanque.left(100)) + u", "_qs +
+        sql(referenceMandat(client.id, rang, signature)) + u", "_qs + sql(payeur.left(71)) + u", "_qs + sql(adresse1.left(38)) +
+        u", "_qs + sqlOuNull(adresse2) + u", "_qs + sql(unDe(Villes)) + u", "_qs + sqlId(contrat) + u");"_qs);
+}
+
 }  // namespace
 
 int main() {
@@ -396,19 +421,29 @@ int main() {
                 idBanque = b.id;
         }
 
-        const QString payeur = chance(80) ? u"M. et Mme "_qs + client.nom : client.nom + u' ' + client.prenom;
-        const QString adresse1 = QString::number(entre(1, 180)) + (chance(80) ? u" bis "_qs : u" "_qs) + unDe(Voies);
-        const QString adresse2 = chance(150) ? unDe(Complements) : QString();
-        const qint64 contrat = chance(900) ? 100000 + entre(0, 899999) : 0;
-        const int actif = chance(140) ? 0 : -1;
+        insererMandat(script, client, rang, id, signature, iban, bic, nomBanque, idBanque);
+    }
 
-        script.insertion(
-            u"INSERT INTO CLIENTS_MANDAT (CMAN_ID, CMAN_IDCLI, CMAN_ACTIF, CMAN_SIGNATURE, CMAN_IDBANQ, CMAN_IBAN, CMAN_BIC, "_qs
-            "CMAN_NOMBANQUE, CMAN_MANDAT, CMAN_PAYEUR, CMAN_ADRESSE1, CMAN_ADRESSE2, CMAN_CPVILLE, CMAN_CREATION_IDCTR) VALUES ("_qs +
-            QString::number(id) + u", "_qs + QString::number(client.id) + u", "_qs + QString::number(actif) + u", "_qs + sql(signature) +
-            u", "_qs + sqlId(idBanque) + u", "_qs + sql(iban) + u", "_qs + sql(bic) + u", "_qs + sql(nomBanque.left(100)) + u", "_qs +
-            sql(referenceMandat(client.id, rang, signature)) + u", "_qs + sql(payeur.left(71)) + u", "_qs + sql(adresse1.left(38)) +
-            u", "_qs + sqlOuNull(adresse2) + u", "_qs + sql(unDe(Villes)) + u", "_qs + sqlId(contrat) + u");"_qs);
+    // A branch code narrows a listing to one branch: these branches hold enough mandates, active
+    // and inactive, at banks with a code and in a network, for that to show.
+    const struct {
+        const char* code;
+        const char* agence;
+    } agences[] = {{"30004", "00321"}, {"30004", "01765"}, {"30003", "04120"},
+                   {"16188", "00050"}, {"16606", "10012"}};
+    for (const auto& a : agences) {
+        const QString code = QString::fromLatin1(a.code);
+        const Banque* banque = nullptr;
+        for (const Banque& b : lesBanques)
+            if (b.code == code || b.codesReseau.contains(code)) banque = &b;
+        for (int n = 0; n < ParAgence; ++n) {
+            Client& client = clients[size_t(entre(0, NombreClients - 1))];
+            const int rang = ++client.mandats;
+            const QString signature = dateSignature();
+            insererMandat(script, client, rang, prochainId++, signature,
+                          ibanFrancais(code, QString::fromLatin1(a.agence)), banque->bic,
+                          nomTape(*banque), banque->id);
+        }
     }
 
     // New rows written by the program take their identifiers from here on.

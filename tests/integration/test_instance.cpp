@@ -265,6 +265,11 @@ TEST(DonneesDemo, CasParticuliersPresents) {
                          "AND SUBSTRING(CMAN_IBAN FROM 5 FOR 5) BETWEEN BANQ_BE_DEBUT AND BANQ_BE_FIN;"_qs),
               100);
 
+    // Branches that hold several mandates, for a listing narrowed by branch code.
+    EXPECT_GE(nombre(r, u"SELECT COUNT(*) FROM (SELECT SUBSTRING(CMAN_IBAN FROM 5 FOR 10) AS AGENCE FROM CLIENTS_MANDAT "
+                         "WHERE CMAN_IBAN STARTING WITH 'FR' GROUP BY 1 HAVING COUNT(*) >= 8);"_qs),
+              5);
+
     // One byte per accented letter: the text went in as ISO 8859-1, not as UTF-8 read as it.
     const QString nom = QString::fromUtf8("Crédit d'Armor");
     EXPECT_EQ(requete(r, u"SELECT BANQ_SOCIETE || '|' || OCTET_LENGTH(BANQ_SOCIETE) FROM BANQUE WHERE BANQ_SOCIETE = '"_qs +
