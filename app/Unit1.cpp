@@ -240,8 +240,8 @@ void TfrmPrincipale::CreateControls() {
     tbMenu->layout()->setContentsMargins(0, 0, 0, 0);
     tbMenu->layout()->setSpacing(0);
     tbMenu->setStyleSheet(QStringLiteral(
-        "QToolBar { border: none; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-        "stop:0 #ffffff, stop:1 #ececec); }"));
+        "QToolBar { border: none; padding: 0px; spacing: 0px; background: qlineargradient(x1:0, "
+        "y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #ececec); }"));
     Panel1->AlignBottom(tbMenu, 20);
     btnVerifier = new QToolButton(tbMenu);
     btnVerifier->setObjectName(QStringLiteral("btnVerifier"));

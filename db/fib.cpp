@@ -118,28 +118,15 @@ const char* const FIBMessages[FIBErrorMessageCount] = {
 // ---------------------------------------------------------------------------------------------
 // Helpers on 8-bit text
 
-char LowerAZ(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
-}
-
-QByteArray LowerAZ(QByteArray s) {
-    for (char& c : s)
-        c = LowerAZ(c);
-    return s;
-}
-
-bool IsLowerAZ(QChar c) {
-    return c >= QLatin1Char('a') && c <= QLatin1Char('z');
-}
-
-// A line "name=value" as the bytes the block will carry.
+// A line "name=value" as the bytes the block will carry; names are matched in any letter case,
+// so the name comes back in lower case.
 void SplitParameter(const QString& line, QByteArray& name, QByteArray& value) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0) {
-        name = StringToAnsi(line);
+        name = StringToAnsi(AsciiLowerCase(line));
         value.clear();
     } else {
-        name = StringToAnsi(line.left(eq));
+        name = StringToAnsi(AsciiLowerCase(line.left(eq)));
         value = StringToAnsi(line.mid(eq + 1));
     }
 }
@@ -402,9 +389,9 @@ constexpr TExtraName TPBNames[] = {
 int CompareTextAZ(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const char ca = LowerAZ(a[i]);
-        const char cb = LowerAZ(b[i]);
-        if (ca != cb) return (unsigned char)ca < (unsigned char)cb ? -1 : 1;
+        const char16_t ca = AsciiLowerCase(char16_t(uchar(a[i])));
+        const char16_t cb = AsciiLowerCase(char16_t(uchar(b[i])));
+        if (ca != cb) return ca < cb ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
@@ -516,7 +503,7 @@ void RaiseInterBaseError(IIBClientLibrary* ClientLibrary, TObject* Sender) {
         // backslash and n; they would show as such in a message box.
         sqlMessage.remove(QLatin1String("\\n"));
         if (!sqlMessage.isEmpty()) {
-            if (IsLowerAZ(sqlMessage.front())) sqlMessage[0] = sqlMessage.front().toUpper();
+            sqlMessage[0] = AsciiUpperCase(sqlMessage.front());
             if (!sqlMessage.endsWith(QLatin1Char('.'))) sqlMessage += QLatin1Char('.') + CRLF;
         }
     }
@@ -583,13 +570,15 @@ qint32 ParseShutdownMode(const QByteArray& value) {
         {"single", isc_dpb_shut_single},
         {"transaction", isc_dpb_shut_transaction},
     };
+    // The words are known in any letter case; the single-byte text survives the round trip.
+    const QByteArray words = StringToAnsi(AsciiLowerCase(AnsiToString(value)));
     qint32 result = 0;
     qsizetype start = 0;
-    while (start <= value.size()) {
+    while (start <= words.size()) {
         qsizetype end = start;
-        while (end < value.size() && value[end] != ',' && value[end] != ';')
+        while (end < words.size() && words[end] != ',' && words[end] != ';')
             ++end;
-        const QByteArray piece = LowerAZ(value.mid(start, end - start));
+        const QByteArray piece = words.mid(start, end - start);
         start = end + 1;
         if (piece.isEmpty()) continue;
         if (piece[0] >= '0' && piece[0] <= '9') {
@@ -617,7 +606,6 @@ QByteArray GenerateDPB(TStrings& params, bool isFirebird) {
         QByteArray name;
         QByteArray value;
         SplitParameter(line, name, value);
-        name = LowerAZ(name);
         if (name.startsWith("isc_dpb_")) name.remove(0, 8);
         AppendDPBParameter(dpb, DPBConstantCode(name), name, value, isFirebird);
         CheckBlockLength("DPB", int(dpb.block.size()));
@@ -638,7 +626,6 @@ QByteArray GenerateTPB(TStrings& params, bool lockTimeoutAllowed) {
         QByteArray name;
         QByteArray value;
         SplitParameter(line, name, value);
-        name = LowerAZ(name);
         if (name.startsWith("isc_tpb_")) name.remove(0, 8);
         const int code = TPBConstantCode(name);
         switch (code) {

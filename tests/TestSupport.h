@@ -2,6 +2,7 @@
 #pragma once
 
 #include "SysUtils.h"
+#include "fib.h"
 
 #include <QString>
 
@@ -26,4 +27,10 @@ template <typename E, typename F> E Raised(F&& action) {
 // of what the user reads, so tests compare them whole.
 template <typename F> QString ConvertErrorOf(F&& call) {
     return Raised<EConvertError>(call).Message();
+}
+
+// The EFIBClientError a call raises: the layer's numbered messages are compared whole, and its
+// code tells which message was chosen.
+template <typename F> EFIBClientError ClientErrorOf(F&& call) {
+    return Raised<EFIBClientError>(call);
 }

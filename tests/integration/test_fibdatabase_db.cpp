@@ -491,6 +491,54 @@ TEST_F(Window, IdleTransactionEndsAfterOneToTwoIntervals) {
     EXPECT_FALSE(Tr->Timer()->Enabled());
 }
 
+TEST_F(Window, TimeoutNeverEndsATransactionBeforeItsFullIdleInterval) {
+    // The start is the transaction's last call and its timer starts with it: the first tick only
+    // finds it idle, the second ends it, so the end comes two whole intervals after the start at
+    // the earliest. A statement run after a tick has marked it idle puts the end a whole interval
+    // after that statement at the earliest. A timer allowed to fire a little early breaks both.
+    constexpr qint64 Interval = 400;
+    constexpr qint64 Slack = 2000;
+    Db->SetSynchronizeTime(false);
+    Db->Open(true);
+    Tr->SetTimeout(quint32(Interval));
+    Tr->SetTimeoutAction(TARollback);
+    QElapsedTimer clock;
+    qint64 end = -1;
+    Tr->OnTimeout = [&](TObject*) { end = clock.elapsed(); };
+    const auto waitForTheEnd = [&] {
+        while (Tr->Active() && clock.elapsed() < 10 * Interval)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        ASSERT_FALSE(Tr->Active());
+    };
+
+    for (int round = 0; round < 3; ++round) {
+        clock.start();
+        Tr->StartTransaction();
+        waitForTheEnd();
+        EXPECT_GE(end, 2 * Interval) << "round " << round;
+        EXPECT_LE(end, 2 * Interval + Slack) << "round " << round;
+    }
+
+    // The statement runs at the first tick, just after the tick has marked the transaction idle.
+    const TNotifyEvent tick = Tr->Timer()->OnTimer;
+    int ticks = 0;
+    qint64 lastCall = -1;
+    Tr->Timer()->OnTimer = [&](TObject* sender) {
+        tick(sender);
+        if (++ticks != 1) return;
+        EXPECT_EQ(SelectInt(*Db, *Tr, S("SELECT 1 FROM RDB$DATABASE")), 1);
+        lastCall = clock.elapsed();
+    };
+    clock.start();
+    Tr->StartTransaction();
+    waitForTheEnd();
+    Tr->Timer()->OnTimer = tick;
+    ASSERT_GE(lastCall, Interval);
+    EXPECT_GE(end, 3 * Interval);
+    EXPECT_GE(end - lastCall, Interval);
+    EXPECT_LE(end - lastCall, 2 * Interval + Slack);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Notifications through links
 

@@ -1,6 +1,7 @@
-# The statement text routines: kinds, parameter scan, server text. Pure text work, no server.
+# The statement text routines: kinds, parameter scan, server text, the program's own statements
+# among them. Pure text work, no server.
 add_executable(ravelin_sqltxtrtns_tests ${CMAKE_CURRENT_LIST_DIR}/test_sqltxtrtns.cpp)
-target_link_libraries(ravelin_sqltxtrtns_tests PRIVATE db rtl GTest::gtest_main)
+target_link_libraries(ravelin_sqltxtrtns_tests PRIVATE db rtl programme GTest::gtest_main)
 ravelin_add_unit_tests(ravelin_sqltxtrtns_tests)
 
 # The scan's libFuzzer target, never run by ctest. A Clang build has it in tree; a g++ build

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <vector>
@@ -39,10 +38,6 @@ TBlock TPB(const QStringList& lines, bool lockTimeoutAllowed = true) {
     r.block = GenerateTPB(params, lockTimeoutAllowed);
     r.length = qint16(r.block.size());
     return r;
-}
-
-EFIBClientError ClientErrorOf(const std::function<void()>& call) {
-    return Raised<EFIBClientError>(call);
 }
 
 } // namespace

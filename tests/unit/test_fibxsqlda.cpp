@@ -1,6 +1,7 @@
 // Values of parameters and columns over areas described by hand, as the server would describe
 // them: conversions, names, NULL, growth and the error messages.
 #include "FIBXSQLDA.h"
+#include "TestSupport.h"
 
 #include "fib.h"
 
@@ -52,15 +53,6 @@ void PutVarying(TFIBXSQLVAR* v, const QByteArray& bytes) {
 
 QByteArray Bytes(TFIBXSQLVAR* v) {
     return QByteArray(v->AsXSQLVAR()->sqldata, v->Size());
-}
-
-template <typename F> QString ClientErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const EFIBClientError& e) {
-        return e.Msg();
-    }
-    return QStringLiteral("<no error>");
 }
 
 } // namespace
@@ -137,7 +129,7 @@ TEST(FIBXSQLVAR, FloatsFormatAndTruncate) {
     Put<double>(d, 0.00001);
     EXPECT_EQ(d->AsString(), "1E-5");
     Put<double>(d, 1e30);
-    EXPECT_EQ(ClientErrorOf([&] { d->AsInt64(); }), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { d->AsInt64(); }).Msg(), "Invalid data conversion.");
     Put<float>(list->Vars(1), 0.25f);
     EXPECT_DOUBLE_EQ(list->Vars(1)->AsDouble(), 0.25);
     EXPECT_EQ(list->Vars(1)->AsString(), "0,25");
@@ -183,7 +175,7 @@ TEST(FIBXSQLVAR, TextSetterFollowsTheServerType) {
     EXPECT_EQ(Bytes(text), "12,5");
     EXPECT_DOUBLE_EQ(text->AsDouble(), 12.5);
     text->SetAsString(QStringLiteral("12.5"));
-    EXPECT_EQ(ClientErrorOf([&] { text->AsDouble(); }), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { text->AsDouble(); }).Msg(), "Invalid data conversion.");
 
     // A text longer than a segment goes into a blob at execution.
     const QString big(40000, QLatin1Char('x'));
@@ -319,17 +311,18 @@ TEST(FIBXSQLDA, ApplicationParametersFallBackOnTheServerList) {
 
 TEST(FIBXSQLDA, ErrorMessages) {
     auto list = Columns({{SQL_TIMESTAMP, 8}, {SQL_VARYING, 10}});
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(-1); }), "XSQLDA index out of range.");
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(2); }), "XSQLDA index out of range.");
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(0)->AsInteger(); }), "Invalid data conversion.");
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(0)->AsDouble(); }), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(-1); }).Msg(), "XSQLDA index out of range.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(2); }).Msg(), "XSQLDA index out of range.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(0)->AsInteger(); }).Msg(), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(0)->AsDouble(); }).Msg(), "Invalid data conversion.");
     PutVarying(list->Vars(1), "abc");
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->AsInteger(); }), "Invalid data conversion.");
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->AsDateTime(); }), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->AsInteger(); }).Msg(), "Invalid data conversion.");
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->AsDateTime(); }).Msg(),
+              "Invalid data conversion.");
 
     // A failing setter leaves the value as it was.
     list->Vars(1)->SetAsInteger(5);
-    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->SetAsVariant(QVariantList{1}); }),
+    EXPECT_EQ(ClientErrorOf([&] { list->Vars(1)->SetAsVariant(QVariantList{1}); }).Msg(),
               "Not permitted.");
     EXPECT_EQ(list->Vars(1)->AsInteger(), 5);
 
@@ -337,9 +330,11 @@ TEST(FIBXSQLDA, ErrorMessages) {
     bad.SetCount(2);
     Describe(bad.Vars(0), {SQL_LONG, 4});
     Describe(bad.Vars(1), {124, 4});
-    EXPECT_EQ(ClientErrorOf([&] { bad.InitializeDescribed(); }), "Unknown SQL Data type (124).");
+    EXPECT_EQ(ClientErrorOf([&] { bad.InitializeDescribed(); }).Msg(),
+              "Unknown SQL Data type (124).");
     Describe(bad.Vars(1), {0, 0});
-    EXPECT_EQ(ClientErrorOf([&] { bad.InitializeDescribed(); }), "Unknown SQL Data type (0).");
+    EXPECT_EQ(ClientErrorOf([&] { bad.InitializeDescribed(); }).Msg(),
+              "Unknown SQL Data type (0).");
 
     // Untyped entries belong to the application's parameters only.
     TFIBXSQLDA server(nullptr, true);
@@ -380,7 +375,7 @@ TEST(FIBXSQLDA, AreaGrowsNeverShrinksAndKeepsItsObjects) {
     EXPECT_EQ(list.AsXSQLDA(), area);
     EXPECT_EQ(area->sqln, 3);
     EXPECT_EQ(area->sqld, 3);
-    EXPECT_EQ(ClientErrorOf([&] { list.Vars(39); }), "XSQLDA index out of range.");
+    EXPECT_EQ(ClientErrorOf([&] { list.Vars(39); }).Msg(), "XSQLDA index out of range.");
     EXPECT_EQ(list.RecordSize(), qint32(XSQLDA_LENGTH(40)) + 4);
 
     list.SetCount(40);

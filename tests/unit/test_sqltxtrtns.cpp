@@ -4,6 +4,7 @@
 #include "SqlTxtRtns.h"
 
 #include "Classes.h"
+#include "Programme.h"
 #include "fib.h"
 
 #include <gtest/gtest.h>
@@ -163,10 +164,7 @@ TEST(SqlParamMarkers, PreCheck) {
 // The program's own texts
 
 TEST(SqlProgramTexts, ModifierUpdate) {
-    const QString text =
-        S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, CMAN_IDBANQ = :P2 WHERE "
-          "CMAN_ID = 1234") +
-        CRLF;
+    const QString text = ModifierSQL(S("1234")) + CRLF;
     const auto params = List(text);
     ASSERT_EQ(Names(params), QStringList({S("P0"), S("P1"), S("P2")}));
     for (const auto& p : params) {
@@ -183,18 +181,13 @@ TEST(SqlProgramTexts, ModifierUpdate) {
 }
 
 TEST(SqlProgramTexts, RecreerStatements) {
-    const QString deactivate =
-        S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = 77") + CRLF;
+    const QString deactivate = RecreerDeactivateSQL(S("77")) + CRLF;
     EXPECT_FALSE(HasParamMarkers(deactivate, QChar(u'@')));
 
-    const QString insert =
-        S("INSERT INTO CLIENTS_MANDAT (CMAN_ID,CMAN_IDCLI,CMAN_ACTIF,CMAN_SIGNATURE,CMAN_IDBANQ,"
-          "CMAN_IBAN,CMAN_BIC,CMAN_MANDAT,CMAN_PAYEUR,CMAN_NOMBANQUE,CMAN_ADRESSE1,CMAN_ADRESSE2,"
-          "CMAN_CPVILLE,CMAN_CREATION_IDCTR) SELECT NEXT VALUE FOR IDGENERIQUE,CMAN_IDCLI,-1,"
-          "CURRENT_DATE,4294967301,'FR7630004000031234567890143','BNPAFRPP',:CMAN_MANDAT,"
-          "CMAN_PAYEUR,'CRÉDIT D'':ARMOR ''?x''',CMAN_ADRESSE1,CMAN_ADRESSE2,CMAN_CPVILLE,"
-          "CMAN_CREATION_IDCTR FROM CLIENTS_MANDAT WHERE CMAN_ID = 77") +
-        CRLF;
+    // A bank name whose quotes hide a colon and a question mark: neither may become a marker.
+    const QString insert = RecreerInsertSQL(S("77"), 4294967301, S("FR7630004000031234567890143"),
+                                            S("BNPAFRPP"), S("CRÉDIT D':ARMOR '?x'")) +
+                           CRLF;
     EXPECT_EQ(Parsed(insert).SQLKind(), skInsert);
     const auto params = List(insert);
     ASSERT_EQ(Names(params), QStringList({S("CMAN_MANDAT")}));
