@@ -312,16 +312,24 @@ qint64 Count(TRawSession& s, const QString& where) {
         .toLongLong();
 }
 
-// n generated mandates none of our banks holds yet go to `bank`, active.
+// n generated mandates none of our banks holds yet go to `bank`, active: the first n by
+// identifier, taken as a range (an IN over a FIRST subquery is read again for every row).
 void GiveMandates(TRawSession& s, const TBank& bank, int n) {
+    const QString free = QStringLiteral("CMAN_MANDAT STARTING WITH 'VOL-' AND CMAN_IBAN STARTING "
+                                        "WITH 'FR' AND CHAR_LENGTH(CMAN_IBAN) = 27 AND "
+                                        "COALESCE(CMAN_IDBANQ, 0) < %1")
+                             .arg(BankBase);
+    const QString last =
+        s.SelectTexts(QStringLiteral("SELECT FIRST 1 SKIP %1 CAST(CMAN_ID AS VARCHAR(20)) FROM "
+                                     "CLIENTS_MANDAT WHERE %2 ORDER BY CMAN_ID")
+                          .arg(n - 1)
+                          .arg(free))
+            .value(0);
+    if (last.isEmpty()) throw TRawError("not enough generated mandates (scripts/volume adds them)");
     s.ExecuteWrite(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IDBANQ = %1, CMAN_ACTIF = -1 "
-                                  "WHERE CMAN_ID IN (SELECT FIRST %2 CMAN_ID FROM CLIENTS_MANDAT "
-                                  "WHERE CMAN_MANDAT STARTING WITH 'VOL-' AND CMAN_IBAN STARTING "
-                                  "WITH 'FR' AND CHAR_LENGTH(CMAN_IBAN) = 27 AND "
-                                  "COALESCE(CMAN_IDBANQ, 0) < %3 ORDER BY CMAN_ID)")
+                                  "WHERE %2 AND CMAN_ID <= %3")
                        .arg(bank.Id)
-                       .arg(n)
-                       .arg(BankBase));
+                       .arg(free, last));
 }
 
 QString ListedAt(const TBank& bank) {
