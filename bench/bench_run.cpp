@@ -1,0 +1,489 @@
+// The bank change run as a user starts it: the real main window, offscreen, lists the mandates
+// of one bank with « Vérifier » and moves them with « Changer », in « Modifier » and then in
+// « Recréer » mode, side by side in one process with the same work written directly on the
+// client library.
+//
+// Each loop owns a set of mandates and a pair of banks of its own (codes no generated mandate
+// carries), and moves its set from one bank of the pair to the other, then back at the next
+// run: every run starts from a list of exactly N active mandates in the same state for both.
+// « Recréer » leaves the old rows inactive at the bank they leave, where the list (active
+// mandates only) no longer sees them.
+#include "Application.h"
+#include "Dialogs.h"
+#include "MandateList.h"
+#include "Measure.h"
+#include "Programme.h"
+#include "RawClient.h"
+#include "Unit1.h"
+#include "uFonctions_Verification.h"
+
+#include "Controls.h"
+#include "pFIBDataSet.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned short Dialect = RawDialect;
+// The rows the grid shows, as the layer's open fetches them.
+constexpr int GridRows = 20;
+// Our banks' identifiers start here, far above the demo's and the generator's.
+constexpr qint64 BankBase = 9100000000;
+
+enum TLoop { lpLayer, lpRaw, LoopCount };
+const char* const LoopNames[LoopCount] = {"window", "raw   "};
+enum TMode { mdModifier, mdRecreer, ModeCount };
+const char* const ModeNames[ModeCount] = {"Modifier", "Recréer "};
+
+struct TBank {
+    qint64 Id = 0;
+    QString Code;
+    QString Bic;
+    QString Nom;
+};
+
+// A loop's two banks; the mandates are at From when a run starts.
+struct TPair {
+    TBank From;
+    TBank To;
+    void Swap() { std::swap(From, To); }
+};
+
+QString TwoDigits(qint32 value) {
+    return QString::number(value).rightJustified(2, u'0');
+}
+
+// The new IBAN as the window builds it, the branch box left empty.
+QString NewIban(const TBank& bank, const QString& iban) {
+    QString rib = bank.Code + iban.mid(9, 5) + iban.mid(14, 11) + QStringLiteral("00");
+    rib = rib.left(21) + TwoDigits(CleRIB(rib));
+    return QStringLiteral("FR") + TwoDigits(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+}
+
+QString ListSql(const TBank& bank) {
+    return MandateSelectLines(bank.Id, bank.Code, QString(), true).join(QStringLiteral("\r\n"));
+}
+
+// What the client library is sent for the program's text: its named markers become "?".
+QString ServerSql(QString text) {
+    for (const char* name : {":P0", ":P1", ":P2", ":CMAN_MANDAT"})
+        text.replace(QLatin1String(name), QStringLiteral("?"));
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Straight on the client library
+
+const char WriteTpbBytes[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, isc_tpb_rec_version,
+                              isc_tpb_read_committed};
+const QByteArray WriteTpb = QByteArray::fromRawData(WriteTpbBytes, sizeof WriteTpbBytes);
+
+// One statement's handle, prepared `times` times in a row as the layer does it: the layer
+// prepares explicitly and prepares again at the first execution of a statement with parameters.
+// Each prepare asks what the layer asks: the statement type and the parameters.
+class TRawStatement {
+public:
+    explicit TRawStatement(TRawSession& s) : FS(s) {
+        FOut = reinterpret_cast<XSQLDA*>(FOutStorage.data());
+        FBind = reinterpret_cast<XSQLDA*>(FBindStorage.data());
+        FOut->version = FBind->version = SQLDA_VERSION1;
+        FOut->sqln = 1;
+        FBind->sqln = 3;
+    }
+    ~TRawStatement() {
+        if (FSt) FS.Lib().isc_dsql_free_statement(FS.Status(), &FSt, DSQL_drop);
+    }
+    TRawStatement(const TRawStatement&) = delete;
+    TRawStatement& operator=(const TRawStatement&) = delete;
+
+    void Prepare(isc_tr_handle& tr, const QByteArray& sql, int times) {
+        IIBClientLibrary& lib = FS.Lib();
+        for (int i = 0; i < times; ++i) {
+            Free();
+            FS.Check(lib.isc_dsql_alloc_statement2(FS.Status(), FS.Db(), &FSt), "alloc");
+            FS.Check(
+                lib.isc_dsql_prepare(FS.Status(), &tr, &FSt, 0, sql.constData(), Dialect, FOut),
+                "isc_dsql_prepare");
+            const char item = isc_info_sql_stmt_type;
+            char answer[8] = {};
+            FS.Check(lib.isc_dsql_sql_info(FS.Status(), &FSt, 1, &item, sizeof answer, answer),
+                     "isc_dsql_sql_info");
+            FS.Check(lib.isc_dsql_describe_bind(FS.Status(), &FSt, Dialect, FBind),
+                     "isc_dsql_describe_bind");
+        }
+    }
+    void Execute(isc_tr_handle& tr, XSQLDA* params) {
+        FS.Check(FS.Lib().isc_dsql_execute(FS.Status(), &tr, &FSt, Dialect, params),
+                 "isc_dsql_execute");
+        Free();
+    }
+    void Free() {
+        if (FSt) FS.Check(FS.Lib().isc_dsql_free_statement(FS.Status(), &FSt, DSQL_drop), "free");
+    }
+
+private:
+    TRawSession& FS;
+    isc_stmt_handle FSt = 0;
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(1)> FOutStorage{};
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> FBindStorage{};
+    XSQLDA* FOut;
+    XSQLDA* FBind;
+};
+
+// Up to three parameters, pointed at each mandate's values; the types the layer's setters send.
+class TRawParams {
+public:
+    TRawParams() {
+        FDa = reinterpret_cast<XSQLDA*>(FStorage.data());
+        FDa->version = SQLDA_VERSION1;
+        FDa->sqln = 3;
+    }
+    XSQLDA* Text(QByteArray& text) {
+        SetText(0, text);
+        FDa->sqld = 1;
+        return FDa;
+    }
+    XSQLDA* Modifier(QByteArray& iban, QByteArray& bic, ISC_INT64& bank) {
+        SetText(0, iban);
+        SetText(1, bic);
+        XSQLVAR& v = FDa->sqlvar[2];
+        v.sqltype = SQL_INT64;
+        v.sqllen = sizeof(ISC_INT64);
+        v.sqldata = reinterpret_cast<ISC_SCHAR*>(&bank);
+        FDa->sqld = 3;
+        return FDa;
+    }
+
+private:
+    void SetText(int i, QByteArray& text) {
+        XSQLVAR& v = FDa->sqlvar[i];
+        v.sqltype = SQL_TEXT;
+        v.sqldata = text.data();
+        v.sqllen = ISC_SHORT(text.size());
+    }
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> FStorage{};
+    XSQLDA* FDa;
+};
+
+// The list as the window holds it: transSource's snapshot, the select executed and the grid's
+// first rows fetched.
+struct TRawList {
+    explicit TRawList(TRawSession& s) : S(s), Query(s, Tr) {}
+    ~TRawList() {
+        try {
+            Query.Close();
+        } catch (const TRawError&) {
+        }
+        if (Tr) S.RollbackQuietly(Tr);
+    }
+    void Open(const TBank& bank) {
+        Query.Close();
+        if (Tr) S.RollbackQuietly(Tr);
+        Rows.Clear();
+        Tr = S.Start(ReadingTpb());
+        Query.Open(ListSql(bank));
+        for (int i = 0; i < GridRows && Query.FetchInto(Rows); ++i) {
+        }
+    }
+    void FetchAll() {
+        while (Query.FetchInto(Rows)) {
+        }
+    }
+
+    TRawSession& S;
+    isc_tr_handle Tr = 0;
+    TRawMandateQuery Query;
+    TRawMandates Rows;
+};
+
+// One mandate in a transaction of its own; false when it was rolled back.
+bool RawWrite(TRawSession& s, TRawStatement& st, TRawParams& params, TMode mode, const TBank& bank,
+              const TRawMandate& m, const TRawMandates& rows) {
+    const QString id = QString::number(m.Id);
+    const QString iban = NewIban(bank, QString::fromLatin1(rows.Text(m, 1)));
+    isc_tr_handle tr = s.Start(WriteTpb);
+    try {
+        if (mode == mdRecreer) {
+            st.Prepare(tr, RecreerDeactivateSQL(id).toLatin1(), 1);
+            st.Execute(tr, nullptr);
+            QByteArray reference =
+                RecreerReference(QString::fromLatin1(rows.Text(m, 4))).toLatin1();
+            st.Prepare(
+                tr, ServerSql(RecreerInsertSQL(id, bank.Id, iban, bank.Bic, bank.Nom)).toLatin1(),
+                2);
+            st.Execute(tr, params.Text(reference));
+        } else {
+            QByteArray ib = iban.toLatin1();
+            QByteArray bic = bank.Bic.toLatin1();
+            ISC_INT64 bankId = bank.Id;
+            st.Prepare(tr, ServerSql(ModifierSQL(id)).toLatin1(), 2);
+            st.Execute(tr, params.Modifier(ib, bic, bankId));
+        }
+        s.Commit(tr);
+        return true;
+    } catch (const TRawError&) {
+        st.Free();
+        s.RollbackQuietly(tr);
+        return false;
+    }
+}
+
+// What btnChangerClick does once the user said yes: every row read, each mandate written, the
+// snapshot renewed and the list read again. Returns the mandates passed over.
+int RunRaw(TRawSession& s, TRawList& list, TMode mode, const TPair& pair) {
+    list.FetchAll();
+    TRawStatement st(s);
+    TRawParams params;
+    int failures = 0;
+    for (std::size_t i = 0; i < list.Rows.Count(); ++i)
+        if (!RawWrite(s, st, params, mode, pair.To, list.Rows.Row(i), list.Rows)) ++failures;
+    list.Open(pair.From);
+    return failures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Through the window
+
+// Answers the confirmations "&Oui" and keeps what the other boxes said.
+class TBoxes {
+public:
+    TBoxes() {
+        SetMessageBoxHandler([this](const QString& text, const QString&, TMessageKind kind) {
+            if (kind == TMessageKind::Information) Said << text;
+            return IDYES;
+        });
+        SetErrorBoxHandler([this](const QString& text, const QString&) { Said << text; });
+    }
+    QStringList Said;
+};
+
+void ChooseBanks(TfrmPrincipale& frm, const TPair& pair) {
+    frm.Ancien_ID = pair.From.Id;
+    frm.Ancien_Code = pair.From.Code;
+    frm.Ancien_BIC = pair.From.Bic;
+    frm.Ancien_Nom = pair.From.Nom;
+    frm.Nouveau_ID = pair.To.Id;
+    frm.Nouveau_Code = pair.To.Code;
+    frm.Nouveau_BIC = pair.To.Bic;
+    frm.Nouveau_Nom = pair.To.Nom;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Setup
+
+// Four banks per set of mandates (`set`), with codes no generated mandate carries. No country
+// code: scripts/volume, run later on the same database, gives mandates only to French banks.
+std::array<TBank, 4> MakeBanks(TRawSession& s, int set) {
+    std::array<TBank, 4> banks;
+    for (int i = 0; i < 4; ++i) {
+        TBank& b = banks[i];
+        b.Id = BankBase + 10 * set + i;
+        b.Code = QStringLiteral("9%1%2")
+                     .arg(set, 2, 10, QLatin1Char('0'))
+                     .arg(i, 2, 10, QLatin1Char('0'));
+        b.Bic = QStringLiteral("BNCH%1FRPP").arg(i).left(11);
+        b.Nom = QStringLiteral("Banque d'essai %1").arg(b.Code);
+        s.ExecuteWrite(QStringLiteral("UPDATE OR INSERT INTO BANQUE (BANQ_ID, BANQ_SOCIETE, "
+                                      "BANQ_BIC, BANQ_BANQUE) VALUES (%1, %2, %3, %4) "
+                                      "MATCHING (BANQ_ID)")
+                           .arg(b.Id)
+                           .arg(QuotedSQL(b.Nom), QuotedSQL(b.Bic), QuotedSQL(b.Code)));
+    }
+    return banks;
+}
+
+qint64 Count(TRawSession& s, const QString& where) {
+    return s
+        .SelectTexts(QStringLiteral("SELECT CAST(COUNT(*) AS VARCHAR(20)) FROM CLIENTS_MANDAT "
+                                    "WHERE ") +
+                     where)
+        .value(0)
+        .toLongLong();
+}
+
+// n generated mandates none of our banks holds yet go to `bank`, active: the first n by
+// identifier, taken as a range (an IN over a FIRST subquery is read again for every row).
+void GiveMandates(TRawSession& s, const TBank& bank, int n) {
+    const QString free = QStringLiteral("CMAN_MANDAT STARTING WITH 'VOL-' AND CMAN_IBAN STARTING "
+                                        "WITH 'FR' AND CHAR_LENGTH(CMAN_IBAN) = 27 AND "
+                                        "COALESCE(CMAN_IDBANQ, 0) < %1")
+                             .arg(BankBase);
+    const QString last =
+        s.SelectTexts(QStringLiteral("SELECT FIRST 1 SKIP %1 CAST(CMAN_ID AS VARCHAR(20)) FROM "
+                                     "CLIENTS_MANDAT WHERE %2 ORDER BY CMAN_ID")
+                          .arg(n - 1)
+                          .arg(free))
+            .value(0);
+    if (last.isEmpty()) throw TRawError("not enough generated mandates (scripts/volume adds them)");
+    s.ExecuteWrite(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IDBANQ = %1, CMAN_ACTIF = -1 "
+                                  "WHERE %2 AND CMAN_ID <= %3")
+                       .arg(bank.Id)
+                       .arg(free, last));
+}
+
+QString ListedAt(const TBank& bank) {
+    return QStringLiteral("CMAN_ACTIF = -1 AND CMAN_IDBANQ = %1").arg(bank.Id);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Report
+
+struct TResult {
+    std::vector<double> Rate; // mandates per second, one per run
+    std::vector<double> Cpu;  // client CPU µs per mandate
+};
+
+int Usage() {
+    std::fprintf(stderr, "usage: bench_run [--mandates N] [--rounds R] [--set S]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication app(argc, argv);
+    int n = 10000;
+    int rounds = 2;
+    int set = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) return Usage();
+        if (arg == "--mandates")
+            n = std::atoi(argv[++i]);
+        else if (arg == "--rounds")
+            rounds = std::atoi(argv[++i]);
+        else if (arg == "--set")
+            set = std::atoi(argv[++i]);
+        else
+            return Usage();
+    }
+    if (n < 1 || rounds < 1 || set < 0 || set > 99) return Usage();
+    // The window reads its alias store from the user's settings: a folder of our own.
+    QTemporaryDir settings;
+    if (!settings.isValid()) return 1;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+
+    try {
+        TRawSession raw(GetClientLibrary(ProgramLibraryName()));
+        raw.Attach(ProgramDatabaseName().toLatin1().constData());
+        const bool forced = raw.ForcedWrites();
+        const std::array<TBank, 4> banks = MakeBanks(raw, set);
+        std::array<TPair, LoopCount> pairs = {TPair{banks[0], banks[1]}, TPair{banks[2], banks[3]}};
+        for (TPair& p : pairs) {
+            if (Count(raw, ListedAt(p.From)) + Count(raw, ListedAt(p.To)) == 0)
+                GiveMandates(raw, p.From, n);
+            // A previous run may have left this set at the other bank.
+            if (Count(raw, ListedAt(p.To)) > Count(raw, ListedAt(p.From))) p.Swap();
+            const qint64 listed = Count(raw, ListedAt(p.From));
+            if (listed != n)
+                throw TRawError(QStringLiteral("bank %1 lists %2 mandates, %3 wanted (a set "
+                                               "made for another size: use another --set, or "
+                                               "scripts/volume to add mandates)")
+                                    .arg(p.From.Id)
+                                    .arg(listed)
+                                    .arg(n)
+                                    .toStdString());
+        }
+
+        std::printf("change run over %d listed mandates, one transaction per mandate, forced "
+                    "writes %s, %d rounds per mode\n",
+                    n, forced ? "ON" : "off", rounds);
+        std::fflush(stdout);
+
+        TBoxes boxes;
+        TfrmPrincipale frm;
+        if (!boxes.Said.isEmpty())
+            throw TRawError("the window did not open: " + boxes.Said.join(u' ').toStdString());
+        frm.show();
+        QCoreApplication::processEvents();
+        TRawList list(raw);
+
+        std::array<std::array<TResult, LoopCount>, ModeCount> results;
+        std::array<std::vector<double>, LoopCount> firstScreen;
+        for (int mode = 0; mode < ModeCount; ++mode) {
+            for (int round = 1; round <= rounds; ++round) {
+                // Neither loop always runs after the other (the server cleans up behind a run
+                // during the next one).
+                std::array<TLoop, LoopCount> order = {lpLayer, lpRaw};
+                if (round % 2 == 0) std::swap(order[0], order[1]);
+                for (TLoop loop : order) {
+                    TPair& pair = pairs[loop];
+                    int failures = 0;
+                    TMeasure listing, run;
+                    if (loop == lpLayer) {
+                        ChooseBanks(frm, pair);
+                        frm.rgoMandat->SetItemIndex(mode);
+                        frm.edtAncienGuichet->clear();
+                        frm.edtNouveauGuichet->clear();
+                        TMeasureScope l;
+                        frm.btnVerifier->click();
+                        listing = l.Stop();
+                        TMeasureScope r;
+                        frm.btnChanger->click();
+                        QCoreApplication::processEvents();
+                        run = r.Stop();
+                        failures = int(boxes.Said.size());
+                    } else {
+                        TMeasureScope l;
+                        list.Open(pair.From);
+                        listing = l.Stop();
+                        TMeasureScope r;
+                        failures = RunRaw(raw, list, TMode(mode), pair);
+                        run = r.Stop();
+                    }
+                    const qint64 moved = Count(raw, ListedAt(pair.To));
+                    if (failures != 0 || moved != n || Count(raw, ListedAt(pair.From)) != 0)
+                        throw TRawError(QStringLiteral("%1 %2: %3 mandates at the new bank, "
+                                                       "%4 failures %5")
+                                            .arg(QString::fromUtf8(LoopNames[loop]),
+                                                 QString::fromUtf8(ModeNames[mode]))
+                                            .arg(moved)
+                                            .arg(failures)
+                                            .arg(boxes.Said.join(u' '))
+                                            .toStdString());
+                    pair.Swap();
+                    results[mode][loop].Rate.push_back(n / run.Seconds);
+                    results[mode][loop].Cpu.push_back(run.CpuSeconds * 1e6 / n);
+                    firstScreen[loop].push_back(listing.Seconds * 1e3);
+                    std::printf("  %s round %d  %s %7.0f mandates/s  client CPU %5.0f µs per "
+                                "mandate  (listing %.1f ms)\n",
+                                ModeNames[mode], round, LoopNames[loop], n / run.Seconds,
+                                run.CpuSeconds * 1e6 / n, listing.Seconds * 1e3);
+                    std::fflush(stdout);
+                }
+            }
+        }
+
+        std::printf("medians, forced writes %s, %d mandates:\n", forced ? "ON" : "off", n);
+        for (int mode = 0; mode < ModeCount; ++mode) {
+            const TResult& w = results[mode][lpLayer];
+            const TResult& r = results[mode][lpRaw];
+            const double ratio = Median(w.Rate) / Median(r.Rate);
+            std::printf("  %s  window %7.0f  raw %7.0f mandates/s  window/raw %.2f%s  client CPU "
+                        "%.0f / %.0f µs\n",
+                        ModeNames[mode], Median(w.Rate), Median(r.Rate), ratio,
+                        ratio >= 0.9 ? "" : "  (below 0.9)", Median(w.Cpu), Median(r.Cpu));
+        }
+        std::printf("  Vérifier, open→first screen: window %.1f ms, raw %.1f ms, window/raw "
+                    "%.2f\n",
+                    Median(firstScreen[lpLayer]), Median(firstScreen[lpRaw]),
+                    Median(firstScreen[lpLayer]) / Median(firstScreen[lpRaw]));
+        frm.close();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_run: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
