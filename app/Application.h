@@ -15,8 +15,7 @@ void HandleException(std::exception_ptr error);
 // Runs an event handler; whatever escapes it is shown and the program carries on. Our handlers
 // stop exceptions at their own boundary: unwinding through the toolkit's frames is not
 // something the toolkit supports.
-template <typename F>
-void Protect(F&& handler) {
+template <typename F> void Protect(F&& handler) {
     try {
         std::forward<F>(handler)();
     } catch (...) {
@@ -25,8 +24,7 @@ void Protect(F&& handler) {
 }
 
 // Wraps a handler for a signal connection.
-template <typename F>
-auto Protected(F handler) {
+template <typename F> auto Protected(F handler) {
     return [handler = std::move(handler)](auto&&...) { Protect(handler); };
 }
 

@@ -11,7 +11,8 @@ void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent) {}
 
 void TRadioGroup::SetItems(const QStringList& items) {
-    for (QRadioButton* b : FButtons) delete b;
+    for (QRadioButton* b : FButtons)
+        delete b;
     FButtons.clear();
     for (const QString& item : items) {
         auto* b = new QRadioButton(item, this);
@@ -23,7 +24,8 @@ void TRadioGroup::SetItems(const QStringList& items) {
 
 QStringList TRadioGroup::Items() const {
     QStringList items;
-    for (const QRadioButton* b : FButtons) items << b->text();
+    for (const QRadioButton* b : FButtons)
+        items << b->text();
     return items;
 }
 
@@ -39,7 +41,8 @@ int TRadioGroup::ItemIndex() const {
 }
 
 void TRadioGroup::SetItemIndex(int index) {
-    for (size_t i = 0; i < FButtons.size(); ++i) FButtons[i]->setChecked(int(i) == index);
+    for (size_t i = 0; i < FButtons.size(); ++i)
+        FButtons[i]->setChecked(int(i) == index);
 }
 
 void TRadioGroup::resizeEvent(QResizeEvent* event) {

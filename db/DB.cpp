@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -60,48 +60,90 @@ struct TValueBuffer {
 
 QString FieldTypeName(TFieldType type) {
     switch (type) {
-    case ftString: return S("String");
-    case ftSmallint: return S("SmallInt");
-    case ftInteger: return S("Integer");
-    case ftWord: return S("Word");
-    case ftBoolean: return S("Boolean");
-    case ftFloat: return S("Float");
-    case ftCurrency: return S("Currency");
-    case ftBCD: return S("BCD");
-    case ftDate: return S("Date");
-    case ftTime: return S("Time");
-    case ftDateTime: return S("DateTime");
-    case ftBytes: return S("Bytes");
-    case ftVarBytes: return S("VarBytes");
-    case ftAutoInc: return S("AutoInc");
-    case ftBlob: return S("Blob");
-    case ftMemo: return S("Memo");
-    case ftGraphic: return S("Graphic");
-    case ftFmtMemo: return S("FmtMemo");
-    case ftParadoxOle: return S("ParadoxOle");
-    case ftDBaseOle: return S("DBaseOle");
-    case ftTypedBinary: return S("TypedBinary");
-    case ftCursor: return S("Cursor");
-    case ftFixedChar: return S("FixedChar");
-    case ftWideString: return S("WideString");
-    case ftLargeint: return S("LargeInt");
-    case ftADT: return S("ADT");
-    case ftArray: return S("Array");
-    case ftReference: return S("Reference");
-    case ftDataSet: return S("DataSet");
-    case ftOraBlob: return S("OraBlob");
-    case ftOraClob: return S("OraClob");
-    case ftVariant: return S("Variant");
-    case ftInterface: return S("Interface");
-    case ftIDispatch: return S("IDispatch");
-    case ftGuid: return S("Guid");
-    case ftTimeStamp: return S("TimeStamp");
-    case ftFMTBcd: return S("FMTBcd");
-    case ftFixedWideChar: return S("FixedWideChar");
-    case ftWideMemo: return S("WideMemo");
-    case ftShortint: return S("Shortint");
-    case ftByte: return S("Byte");
-    case ftUnknown: break;
+    case ftString:
+        return S("String");
+    case ftSmallint:
+        return S("SmallInt");
+    case ftInteger:
+        return S("Integer");
+    case ftWord:
+        return S("Word");
+    case ftBoolean:
+        return S("Boolean");
+    case ftFloat:
+        return S("Float");
+    case ftCurrency:
+        return S("Currency");
+    case ftBCD:
+        return S("BCD");
+    case ftDate:
+        return S("Date");
+    case ftTime:
+        return S("Time");
+    case ftDateTime:
+        return S("DateTime");
+    case ftBytes:
+        return S("Bytes");
+    case ftVarBytes:
+        return S("VarBytes");
+    case ftAutoInc:
+        return S("AutoInc");
+    case ftBlob:
+        return S("Blob");
+    case ftMemo:
+        return S("Memo");
+    case ftGraphic:
+        return S("Graphic");
+    case ftFmtMemo:
+        return S("FmtMemo");
+    case ftParadoxOle:
+        return S("ParadoxOle");
+    case ftDBaseOle:
+        return S("DBaseOle");
+    case ftTypedBinary:
+        return S("TypedBinary");
+    case ftCursor:
+        return S("Cursor");
+    case ftFixedChar:
+        return S("FixedChar");
+    case ftWideString:
+        return S("WideString");
+    case ftLargeint:
+        return S("LargeInt");
+    case ftADT:
+        return S("ADT");
+    case ftArray:
+        return S("Array");
+    case ftReference:
+        return S("Reference");
+    case ftDataSet:
+        return S("DataSet");
+    case ftOraBlob:
+        return S("OraBlob");
+    case ftOraClob:
+        return S("OraClob");
+    case ftVariant:
+        return S("Variant");
+    case ftInterface:
+        return S("Interface");
+    case ftIDispatch:
+        return S("IDispatch");
+    case ftGuid:
+        return S("Guid");
+    case ftTimeStamp:
+        return S("TimeStamp");
+    case ftFMTBcd:
+        return S("FMTBcd");
+    case ftFixedWideChar:
+        return S("FixedWideChar");
+    case ftWideMemo:
+        return S("WideMemo");
+    case ftShortint:
+        return S("Shortint");
+    case ftByte:
+        return S("Byte");
+    case ftUnknown:
+        break;
     }
     return S("Unknown");
 }
@@ -147,8 +189,7 @@ int FieldTypeGroup(TFieldType type) {
 // =============================================================================================
 // Field definitions
 
-TFieldDef& TFieldDefs::Add(const QString& Name, TFieldType DataType, qint32 Size,
-                           qint32 FieldNo) {
+TFieldDef& TFieldDefs::Add(const QString& Name, TFieldType DataType, qint32 Size, qint32 FieldNo) {
     TFieldDef def;
     def.Name = Name;
     def.DataType = DataType;
@@ -218,8 +259,8 @@ bool TField::IsNull() {
 }
 
 [[noreturn]] void TField::AccessError(const QString& TypeName) const {
-    DatabaseError(Format(S("Champ '%s' ne peut pas être utilisé comme %s"), DisplayName(),
-                         TypeName));
+    DatabaseError(
+        Format(S("Champ '%s' ne peut pas être utilisé comme %s"), DisplayName(), TypeName));
 }
 
 QString TField::AsString() {
@@ -274,7 +315,8 @@ double TStringField::AsFloat() {
     if (s.isEmpty()) return 0;
     double v = 0;
     if (!TryTextToDouble(s, v))
-        throw EConvertError(Format(S("'%s' n'est pas une valeur en virgule flottante correcte"), s));
+        throw EConvertError(
+            Format(S("'%s' n'est pas une valeur en virgule flottante correcte"), s));
     return v;
 }
 
@@ -850,8 +892,8 @@ void TDataSet::CheckActive() const {
 
 void TDataSet::CheckBiDirectional() const {
     if (IsUniDirectional())
-        DatabaseError(
-            S("Opération non autorisée sur un ensemble de données unidirectionnel"), this);
+        DatabaseError(S("Opération non autorisée sur un ensemble de données unidirectionnel"),
+                      this);
 }
 
 void TDataSet::CheckBrowseMode() {
@@ -907,7 +949,8 @@ void TDataSet::CreateFields() {
     for (qint32 i = 0; i < FFieldDefs.Count(); ++i) {
         const TFieldDef& def = FFieldDefs.Items(i);
         TField* field = CreateFieldOfType(def.DataType);
-        if (!field) throw EDatabaseError(Format(S("Le champ '%s' est d'un type inconnu"), def.Name));
+        if (!field)
+            throw EDatabaseError(Format(S("Le champ '%s' est d'un type inconnu"), def.Name));
         try {
             field->SetSize(def.Size);
             field->SetFieldName(def.Name);
@@ -936,19 +979,21 @@ void TDataSet::BindFields(bool Binding) {
         }
         if (field->FieldKind() != fkData) continue;
         const qint32 index = FFieldDefs.IndexOf(field->FieldName());
-        if (index < 0) DatabaseError(Format(S("Champ '%s' non trouvé"), field->DisplayName()), this);
+        if (index < 0)
+            DatabaseError(Format(S("Champ '%s' non trouvé"), field->DisplayName()), this);
         const TFieldDef& def = FFieldDefs.Items(index);
         const TFieldType fieldType = field->DataType();
         const bool dateKind = fieldType == ftDate || fieldType == ftTime || fieldType == ftDateTime;
-        const bool compatible = dateKind ? fieldType == def.DataType
-                                         : FieldTypeGroup(fieldType) == FieldTypeGroup(def.DataType);
+        const bool compatible = dateKind
+                                    ? fieldType == def.DataType
+                                    : FieldTypeGroup(fieldType) == FieldTypeGroup(def.DataType);
         if (!compatible)
             DatabaseError(Format(S("Type inadéquat pour le champ '%s', attendu : %s actuel : %s"),
                                  field->DisplayName(), FieldTypeName(fieldType),
                                  FieldTypeName(def.DataType)),
                           this);
-        const bool sized = fieldType == ftBCD || fieldType == ftBytes ||
-                           fieldType == ftVarBytes || fieldType == ftReference;
+        const bool sized = fieldType == ftBCD || fieldType == ftBytes || fieldType == ftVarBytes ||
+                           fieldType == ftReference;
         if (sized && field->Size() != def.Size)
             DatabaseError(
                 Format(S("Taille inadéquate pour le champ '%s', attendue : %d actuelle  : %d"),
@@ -1022,7 +1067,8 @@ void TDataSet::SetBufferCount(qint32 Value) {
             if (link->FActive) start = std::min(start, link->FFirstRecord);
         start = std::min(start, FBufferCount - Value);
         if (start > 0) {
-            std::rotate(FBuffers.begin(), FBuffers.begin() + start, FBuffers.begin() + FBufferCount);
+            std::rotate(FBuffers.begin(), FBuffers.begin() + start,
+                        FBuffers.begin() + FBufferCount);
             FActiveRecord -= start;
             if (FCurrentRecord != -1) FCurrentRecord -= start;
             for (TDataLink* link : FDataLinkChain)

@@ -119,7 +119,8 @@ void TFIBCustomDataSet::Loaded() {
 
 void TFIBCustomDataSet::ApplyStatementOptions() {
     for (TFIBQuery* q : {FQSelect, FQUpdate, FQDelete, FQInsert}) {
-        TpFIBQueryOptions o = q->Options() & ~TpFIBQueryOptions(qoStartTransaction | qoNoForceIsNull);
+        TpFIBQueryOptions o =
+            q->Options() & ~TpFIBQueryOptions(qoStartTransaction | qoNoForceIsNull);
         if (FOptions & poStartTransaction) o |= qoStartTransaction;
         if (FOptions & poNoForceIsNull) o |= qoNoForceIsNull;
         q->SetOptions(o);
@@ -170,7 +171,8 @@ void TFIBCustomDataSet::SetCacheModelKind(TCacheModelKind Value) {
     if (Active()) {
         if (!HasState(csDesigning) && !HasState(csLoading))
             DatabaseError(
-                S("Impossible d'effectuer cette opération sur un ensemble de données ouvert"), this);
+                S("Impossible d'effectuer cette opération sur un ensemble de données ouvert"),
+                this);
         Close();
     }
     FCacheModelKind = Value;
@@ -181,7 +183,8 @@ void TFIBCustomDataSet::SetBufferChunks(qint32 Value) {
     if (Active()) {
         if (!HasState(csDesigning) && !HasState(csLoading))
             DatabaseError(
-                S("Impossible d'effectuer cette opération sur un ensemble de données ouvert"), this);
+                S("Impossible d'effectuer cette opération sur un ensemble de données ouvert"),
+                this);
         Close();
     }
     FBufferChunks = Value <= 0 ? 32 : Value;
@@ -301,7 +304,8 @@ void TFIBCustomDataSet::BuildFieldDefs() {
         const int type = v.sqltype & ~1;
         const int scale = v.sqlscale;
         const QByteArray aliasBytes(v.aliasname, v.aliasname_length);
-        const QString name = unicodeConnect ? QString::fromUtf8(aliasBytes) : AnsiToString(aliasBytes);
+        const QString name =
+            unicodeConnect ? QString::fromUtf8(aliasBytes) : AnsiToString(aliasBytes);
         TField* existing = FindField(name);
         TFieldType dataType = ftUnknown;
         qint32 size = 0;
@@ -429,7 +433,8 @@ void TFIBCustomDataSet::InternalOpen() {
         if (def.DataType == ftWideString) options.Added[column] = atfWideStringField;
     }
     for (qint32 i = 0; i < FieldCount(); ++i)
-        if (FieldTypeGroup(Fields(i)->DataType()) == FieldTypeGroup(ftBlob)) ++options.BlobFieldCount;
+        if (FieldTypeGroup(Fields(i)->DataType()) == FieldTypeGroup(ftBlob))
+            ++options.BlobFieldCount;
     FLayout = ComputeRecordLayout(*FQSelect->Current()->AsXSQLDA(), options);
     FRecordsCache = CreateRecordsCache(FLayout, FBufferChunks, options);
     FRecordCount = 0;
@@ -460,7 +465,8 @@ void TFIBCustomDataSet::FillOrigins() {
             f->SetOrigin(relation + QLatin1Char('.') + column);
         else
             f->SetOrigin(column);
-        if (!relation.isEmpty() && !FRelationTables.contains(relation)) FRelationTables.append(relation);
+        if (!relation.isEmpty() && !FRelationTables.contains(relation))
+            FRelationTables.append(relation);
     }
     FRelationTables.sort();
 }
@@ -507,8 +513,8 @@ void TFIBCustomDataSet::RegisterHandler(std::vector<TDataSetHandler>& list, cons
 }
 
 void TFIBCustomDataSet::UnregisterHandlers(const void* owner) {
-    for (auto* list : {&BeforeOpenHandlers, &AfterOpenHandlers, &BeforeCloseHandlers,
-                       &AfterCloseHandlers})
+    for (auto* list :
+         {&BeforeOpenHandlers, &AfterOpenHandlers, &BeforeCloseHandlers, &AfterCloseHandlers})
         list->erase(std::remove_if(list->begin(), list->end(),
                                    [owner](const TDataSetHandler& h) { return h.owner == owner; }),
                     list->end());
@@ -767,20 +773,34 @@ bool TFIBCustomDataSet::GetFieldData(TField* Field, void* Buffer) {
 
 TField* TFIBCustomDataSet::CreateFieldOfType(TFieldType DataType) {
     switch (DataType) {
-    case ftString: return new TFIBStringField(this);
-    case ftSmallint: return new TFIBSmallIntField(this);
-    case ftInteger: return new TFIBIntegerField(this);
-    case ftWord: return new TWordField(this);
-    case ftBoolean: return new TFIBBooleanField(this);
-    case ftFloat: return new TFIBFloatField(this);
-    case ftCurrency: return new TCurrencyField(this);
-    case ftBCD: return new TFIBBCDField(this);
-    case ftDate: return new TFIBDateField(this);
-    case ftTime: return new TFIBTimeField(this);
-    case ftDateTime: return new TFIBDateTimeField(this);
-    case ftBytes: return new TFIBArrayField(this);
-    case ftVarBytes: return new TVarBytesField(this);
-    case ftAutoInc: return new TAutoIncField(this);
+    case ftString:
+        return new TFIBStringField(this);
+    case ftSmallint:
+        return new TFIBSmallIntField(this);
+    case ftInteger:
+        return new TFIBIntegerField(this);
+    case ftWord:
+        return new TWordField(this);
+    case ftBoolean:
+        return new TFIBBooleanField(this);
+    case ftFloat:
+        return new TFIBFloatField(this);
+    case ftCurrency:
+        return new TCurrencyField(this);
+    case ftBCD:
+        return new TFIBBCDField(this);
+    case ftDate:
+        return new TFIBDateField(this);
+    case ftTime:
+        return new TFIBTimeField(this);
+    case ftDateTime:
+        return new TFIBDateTimeField(this);
+    case ftBytes:
+        return new TFIBArrayField(this);
+    case ftVarBytes:
+        return new TVarBytesField(this);
+    case ftAutoInc:
+        return new TAutoIncField(this);
     case ftBlob:
     case ftFmtMemo:
     case ftParadoxOle:
@@ -790,11 +810,16 @@ TField* TFIBCustomDataSet::CreateFieldOfType(TFieldType DataType) {
     case ftMemo:
     case ftWideMemo:
         return new TFIBMemoField(this);
-    case ftGraphic: return new TGraphicField(this);
-    case ftWideString: return new TFIBWideStringField(this);
-    case ftLargeint: return new TFIBLargeIntField(this);
-    case ftGuid: return new TFIBGuidField(this);
-    default: return nullptr;
+    case ftGraphic:
+        return new TGraphicField(this);
+    case ftWideString:
+        return new TFIBWideStringField(this);
+    case ftLargeint:
+        return new TFIBLargeIntField(this);
+    case ftGuid:
+        return new TFIBGuidField(this);
+    default:
+        return nullptr;
     }
 }
 
@@ -877,7 +902,8 @@ QString TFIBWideStringField::AsString() {
 QString TFIBGuidField::AsString() {
     QByteArray buffer(Size() + 1, '\0');
     if (!GetData(buffer.data())) return QString();
-    return AnsiToString(buffer.constData(), qsizetype(qstrnlen(buffer.constData(), size_t(Size()))));
+    return AnsiToString(buffer.constData(),
+                        qsizetype(qstrnlen(buffer.constData(), size_t(Size()))));
 }
 
 TFIBBCDField::TFIBBCDField(TComponent* AOwner) : TBCDField(AOwner) {
@@ -917,7 +943,8 @@ QByteArray ReadBlobField(TField* Field) {
     char segment[8192];
     for (;;) {
         unsigned short actual = 0;
-        const ISC_STATUS r = lib->isc_get_segment(status, &handle, &actual, sizeof(segment), segment);
+        const ISC_STATUS r =
+            lib->isc_get_segment(status, &handle, &actual, sizeof(segment), segment);
         if (r == 0 || status[1] == isc_segment) {
             result.append(segment, actual);
             continue;

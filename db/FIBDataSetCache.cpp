@@ -3,9 +3,9 @@
 #include "Conversions.h"
 
 #include <algorithm>
-#include <new>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace {
 

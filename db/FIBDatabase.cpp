@@ -105,7 +105,9 @@ TFIBDatabase::TFIBDatabase(TComponent* AOwner)
     DatabaseRegistry().Add(this);
 }
 
-TFIBDatabase::~TFIBDatabase() { DestroyDatabase(); }
+TFIBDatabase::~TFIBDatabase() {
+    DestroyDatabase();
+}
 
 void TFIBDatabase::DestroyDatabase() {
     if (FDestroyed) return;
@@ -145,7 +147,8 @@ void TFIBDatabase::DestroyDatabase() {
             if (base->FTransaction)
                 base->FTransaction->UnregisterFIBBase(base->FIndexInTransaction);
         });
-    while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
+    while (!FFIBBases.empty())
+        UnregisterFIBBase(int(FFIBBases.size()) - 1);
     const std::vector<TFIBTransaction*> transactions = FTransactions;
     for (auto it = transactions.rbegin(); it != transactions.rend(); ++it) {
         TFIBTransaction* tr = *it;
@@ -188,7 +191,9 @@ void TFIBDatabase::SetConnected(bool value) {
         Close();
 }
 
-QString TFIBDatabase::DBName() const { return AnsiToString(FDBName); }
+QString TFIBDatabase::DBName() const {
+    return AnsiToString(FDBName);
+}
 
 void TFIBDatabase::SetDBName(const QString& value) {
     const QByteArray name = StringToAnsi(value);
@@ -197,7 +202,9 @@ void TFIBDatabase::SetDBName(const QString& value) {
     FDBName = name;
 }
 
-void TFIBDatabase::SetDBParams(const TStrings& value) { FDBParams->Assign(value); }
+void TFIBDatabase::SetDBParams(const TStrings& value) {
+    FDBParams->Assign(value);
+}
 
 void TFIBDatabase::SetLibraryName(const QString& value) {
     CheckInactive();
@@ -229,7 +236,9 @@ void TFIBDatabase::SetDefaultUpdateTransaction(TFIBTransaction* value) {
 }
 
 // Only 0 is used: the idle disconnect is not part of this program.
-void TFIBDatabase::SetTimeout(quint32 value) { FTimeout = value; }
+void TFIBDatabase::SetTimeout(quint32 value) {
+    FTimeout = value;
+}
 
 void TFIBDatabase::SetHandle(isc_db_handle value) {
     if (value == FHandle) return;
@@ -238,9 +247,13 @@ void TFIBDatabase::SetHandle(isc_db_handle value) {
     FHandleIsShared = value != 0;
 }
 
-void TFIBDatabase::DBParamsChanging(TDBParams&) { CheckInactive(); }
+void TFIBDatabase::DBParamsChanging(TDBParams&) {
+    CheckInactive();
+}
 
-void TFIBDatabase::DBParamsChanged(TDBParams&) { FDBParamsChanged = true; }
+void TFIBDatabase::DBParamsChanged(TDBParams&) {
+    FDBParamsChanged = true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Checks and calls
@@ -326,7 +339,8 @@ void TFIBDatabase::Open(bool RaiseExcept) {
 void TFIBDatabase::DoAfterConnect() {
     ComputeServerKindFlags();
     if (OnConnect) OnConnect(this);
-    for (size_t i = 0; i < vOnConnected.size() && Connected(); ++i) vOnConnected[i].handler(this);
+    for (size_t i = 0; i < vOnConnected.size() && Connected(); ++i)
+        vOnConnected[i].handler(this);
 }
 
 namespace {
@@ -361,8 +375,8 @@ void TFIBDatabase::ReadServerTime() {
     const QDateTime localNow = QDateTime::currentDateTime();
     try {
         Call(lib->isc_dsql_alloc_statement2(StatusVector(), &FHandle, &statement), true);
-        tr->Call(lib->isc_dsql_prepare(StatusVector(), tr->Handle(), &statement, 0,
-                                       sql.constData(), dialect, out.area()),
+        tr->Call(lib->isc_dsql_prepare(StatusVector(), tr->Handle(), &statement, 0, sql.constData(),
+                                       dialect, out.area()),
                  true);
         XSQLVAR& var = out.area()->sqlvar[0];
         const short type = short(var.sqltype & ~1);
@@ -393,10 +407,10 @@ void TFIBDatabase::ReadServerTime() {
     lib->isc_decode_timestamp(&value, &parts);
     // isc_decode_timestamp drops the fraction of the second; the time word keeps it in units
     // of 1/10000 s.
-    const QDateTime server(QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday),
-                           QTime(parts.tm_hour, parts.tm_min, parts.tm_sec,
-                                 int(value.timestamp_time % 10000) / 10),
-                           localNow.timeSpec());
+    const QDateTime server(
+        QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday),
+        QTime(parts.tm_hour, parts.tm_min, parts.tm_sec, int(value.timestamp_time % 10000) / 10),
+        localNow.timeSpec());
     FDifferenceTime = double(server.msecsTo(localNow)) / 86400000.0;
 }
 
@@ -409,7 +423,9 @@ void TFIBDatabase::Close() {
     if (vInternalTransaction) vInternalTransaction->SetTimeout(0);
 }
 
-void TFIBDatabase::ForceClose() { InternalClose(true); }
+void TFIBDatabase::ForceClose() {
+    InternalClose(true);
+}
 
 void TFIBDatabase::DropAttachment(bool Force) {
     // The server may already be gone; the attachment is over for us either way.
@@ -452,7 +468,8 @@ void TFIBDatabase::DoBeforeDisconnect() {
             throw Exception(Format(fmt, ComponentPath(this), ExceptionText(e)));
         }
     }
-    for (size_t i = 0; i < vBeforeDisconnect.size(); ++i) vBeforeDisconnect[i].handler(this);
+    for (size_t i = 0; i < vBeforeDisconnect.size(); ++i)
+        vBeforeDisconnect[i].handler(this);
 }
 
 void TFIBDatabase::DoAfterDisconnect() {
@@ -496,17 +513,29 @@ void TFIBDatabase::AddEvent(TpFIBDBEventType EventType, TNotifyEvent Handler,
                             TObject* HandlerOwner) {
     if (!Handler) return;
     switch (EventType) {
-    case detOnConnect: vOnConnected.push_back({std::move(Handler), HandlerOwner}); break;
-    case detBeforeDisconnect: vBeforeDisconnect.push_back({std::move(Handler), HandlerOwner}); break;
-    case detBeforeDestroy: vOnDestroy.push_back({std::move(Handler), HandlerOwner}); break;
+    case detOnConnect:
+        vOnConnected.push_back({std::move(Handler), HandlerOwner});
+        break;
+    case detBeforeDisconnect:
+        vBeforeDisconnect.push_back({std::move(Handler), HandlerOwner});
+        break;
+    case detBeforeDestroy:
+        vOnDestroy.push_back({std::move(Handler), HandlerOwner});
+        break;
     }
 }
 
 void TFIBDatabase::RemoveEvent(TpFIBDBEventType EventType, TObject* HandlerOwner) {
     switch (EventType) {
-    case detOnConnect: RemoveListeners(vOnConnected, HandlerOwner); break;
-    case detBeforeDisconnect: RemoveListeners(vBeforeDisconnect, HandlerOwner); break;
-    case detBeforeDestroy: RemoveListeners(vOnDestroy, HandlerOwner); break;
+    case detOnConnect:
+        RemoveListeners(vOnConnected, HandlerOwner);
+        break;
+    case detBeforeDisconnect:
+        RemoveListeners(vBeforeDisconnect, HandlerOwner);
+        break;
+    case detBeforeDestroy:
+        RemoveListeners(vOnDestroy, HandlerOwner);
+        break;
     }
 }
 

@@ -45,8 +45,8 @@ qint32 TFIBDatabase::DatabaseInfoInteger(char item, bool* found) {
     // Without a library there is nothing to hand the request to; report it as a closed one.
     if (!FClientLibrary) RaiseClientError(12, ComponentPath(this));
     std::array<char, 512> answer{};
-    Call(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &item,
-                                           short(answer.size()), answer.data()),
+    Call(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &item, short(answer.size()),
+                                           answer.data()),
          true);
     if (found) *found = answer[0] == item;
     const short length = short(FClientLibrary->isc_vax_integer(answer.data() + 1, 2));
@@ -101,8 +101,7 @@ QString TFIBDatabase::Version() {
     if (!FClientLibrary) RaiseClientError(12, ComponentPath(this));
     QByteArray answer(1024, '\0');
     const char item = isc_info_version;
-    Call(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &item, 1024,
-                                           answer.data()),
+    Call(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &item, 1024, answer.data()),
          true);
     return AnsiToString(answer.constData() + 5, std::min(int(quint8(answer[4])), 1024 - 5));
 }
@@ -165,7 +164,8 @@ void TFIBDatabase::ComputeServerKindFlags() {
     if (!FIsFireBirdConnect) FIsIB2007Connect = major > 7;
     if (FIsFireBirdConnect && major >= 2) {
         const qint32 charset = FBAttachCharsetID();
-        FIsUnicodeConnect = charset >= 0 && charset < 256 && UnicodeCharSets().test(size_t(charset));
+        FIsUnicodeConnect =
+            charset >= 0 && charset < 256 && UnicodeCharSets().test(size_t(charset));
         FIsNoneConnect = charset == 0;
         FNeedUnicodeFieldsTranslation = FIsUnicodeConnect || FIsNoneConnect;
         FIsFB21OrMore = major > 2 || (major == 2 && ServerMinorVersion() >= 1);

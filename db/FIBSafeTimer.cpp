@@ -40,7 +40,8 @@ void TFIBCustomTimer::UpdateTimer() {
 void TFIBCustomTimer::DoTimer() {
     QCoreApplication* app = QCoreApplication::instance();
     if (FSynchronizing && app && QThread::currentThread() != app->thread()) {
-        QMetaObject::invokeMethod(app, [this] { Tick(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [this] { Tick(); }, Qt::BlockingQueuedConnection);
         return;
     }
     Tick();

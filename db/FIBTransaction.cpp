@@ -42,16 +42,22 @@ void TTRParams::Changed() {
     TStringList::Changed();
 }
 
-void TFIBTransaction::TRParamsChanging() { CheckNotInTransaction(); }
+void TFIBTransaction::TRParamsChanging() {
+    CheckNotInTransaction();
+}
 
-void TFIBTransaction::TRParamsChanged() { FTRParamsChanged = true; }
+void TFIBTransaction::TRParamsChanged() {
+    FTRParamsChanged = true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Creation and destruction
 
 TFIBTransaction::TFIBTransaction(TComponent* AOwner) : TComponent(AOwner) {}
 
-TFIBTransaction::~TFIBTransaction() { DestroyTransaction(); }
+TFIBTransaction::~TFIBTransaction() {
+    DestroyTransaction();
+}
 
 TTransactionAction TFIBTransaction::ForcedAction(TTransactionAction action) {
     if (action == TACommitRetaining) return TACommit;
@@ -78,8 +84,10 @@ void TFIBTransaction::DestroyTransaction() {
         [this](TFIBBase* base) {
             if (base->FTransaction == this) UnregisterFIBBase(base->FIndexInTransaction);
         });
-    while (!FFIBBases.empty()) UnregisterFIBBase(int(FFIBBases.size()) - 1);
-    while (!FDatabases.empty()) RemoveDatabase(int(FDatabases.size()) - 1);
+    while (!FFIBBases.empty())
+        UnregisterFIBBase(int(FFIBBases.size()) - 1);
+    while (!FDatabases.empty())
+        RemoveDatabase(int(FDatabases.size()) - 1);
     FDefaultDatabase = nullptr;
     FTPB.clear();
     FTimer.reset();
@@ -116,7 +124,9 @@ void TFIBTransaction::SetDefaultDatabase(TFIBDatabase* value) {
     FDefaultDatabase = value;
 }
 
-quint32 TFIBTransaction::Timeout() const { return FTimer ? quint32(FTimer->Interval()) : 0; }
+quint32 TFIBTransaction::Timeout() const {
+    return FTimer ? quint32(FTimer->Interval()) : 0;
+}
 
 void TFIBTransaction::SetTimeout(quint32 value) {
     if (value == 0) {
@@ -158,7 +168,9 @@ bool TFIBTransaction::IsReadCommitedTransaction() const {
     return HasLine(FTRParams, "read_committed", "isc_tpb_read_committed");
 }
 
-bool TFIBTransaction::IsReadOnly() const { return HasLine(FTRParams, "read", "isc_tpb_read"); }
+bool TFIBTransaction::IsReadOnly() const {
+    return HasLine(FTRParams, "read", "isc_tpb_read");
+}
 
 // ---------------------------------------------------------------------------------------------
 // Checks and calls
@@ -187,7 +199,8 @@ void TFIBTransaction::CheckDatabasesInList() {
 ISC_STATUS TFIBTransaction::Call(ISC_STATUS ErrCode, bool RaiseError) {
     RestoreFPUControlWord();
     FCanTimeout = false;
-    for (size_t i = 0; i < FDatabases.size(); ++i) FDatabases[i]->Call(ErrCode, false);
+    for (size_t i = 0; i < FDatabases.size(); ++i)
+        FDatabases[i]->Call(ErrCode, false);
     if (RaiseError && ErrCode > 0) {
         TFIBDatabase* first = FDatabases.empty() ? nullptr : FDatabases.front();
         RaiseInterBaseError(first ? first->ClientLibrary() : nullptr, this);
@@ -233,10 +246,10 @@ void TFIBTransaction::StartTransaction() {
         for (int i = int(vBeforeStartTransaction.size()) - 1; i >= 0; --i)
             if (i < int(vBeforeStartTransaction.size()))
                 vBeforeStartTransaction[size_t(i)].handler(this);
-        const ISC_STATUS result = Call(
-            main->ClientLibrary()->isc_start_multiple(StatusVector(), &FHandle,
-                                                      short(vector.size()), vector.data()),
-            false);
+        const ISC_STATUS result =
+            Call(main->ClientLibrary()->isc_start_multiple(StatusVector(), &FHandle,
+                                                           short(vector.size()), vector.data()),
+                 false);
         if (result > 0) {
             FHandle = 0;
             RaiseInterBaseError(main->ClientLibrary(), this);
@@ -256,10 +269,18 @@ void TFIBTransaction::StartTransaction() {
 // ---------------------------------------------------------------------------------------------
 // Ending
 
-void TFIBTransaction::Commit() { EndTransaction(TACommit, false); }
-void TFIBTransaction::CommitRetaining() { EndTransaction(TACommitRetaining, false); }
-void TFIBTransaction::Rollback() { EndTransaction(TARollback, false); }
-void TFIBTransaction::RollbackRetaining() { EndTransaction(TARollbackRetaining, false); }
+void TFIBTransaction::Commit() {
+    EndTransaction(TACommit, false);
+}
+void TFIBTransaction::CommitRetaining() {
+    EndTransaction(TACommitRetaining, false);
+}
+void TFIBTransaction::Rollback() {
+    EndTransaction(TARollback, false);
+}
+void TFIBTransaction::RollbackRetaining() {
+    EndTransaction(TARollbackRetaining, false);
+}
 
 void TFIBTransaction::DoBeforeEndTransaction(TTransactionAction Action, bool Force) {
     for (int i = int(FFIBBases.size()) - 1; i >= 0; --i) {
@@ -311,9 +332,10 @@ void TFIBTransaction::EndTransaction(TTransactionAction Action, bool Force) {
             FHandle = 0;
             FHandleIsShared = false;
         } else if (lib) {
-            result = Call(Action == TACommit ? lib->isc_commit_transaction(StatusVector(), &FHandle)
-                                             : lib->isc_rollback_transaction(StatusVector(), &FHandle),
-                          false);
+            result =
+                Call(Action == TACommit ? lib->isc_commit_transaction(StatusVector(), &FHandle)
+                                        : lib->isc_rollback_transaction(StatusVector(), &FHandle),
+                     false);
             if (Force && result > 0)
                 result = Call(lib->isc_rollback_transaction(StatusVector(), &FHandle), false);
         } else {
@@ -357,7 +379,9 @@ void TFIBTransaction::DoOnSQLExec(TObject*, TKindOnOperation) {
 // ---------------------------------------------------------------------------------------------
 // Connections
 
-int TFIBTransaction::AddDatabase(TFIBDatabase* Database) { return AddDatabase(Database, QString()); }
+int TFIBTransaction::AddDatabase(TFIBDatabase* Database) {
+    return AddDatabase(Database, QString());
+}
 
 int TFIBTransaction::AddDatabase(TFIBDatabase* Database, const QString& TRParams) {
     if (!Database) return -1;
@@ -432,18 +456,25 @@ TFIBBase* TFIBTransaction::GetFIBBase(int index) const {
 
 std::vector<TFIBListener<TNotifyEvent>>* TFIBTransaction::NotifyList(TpFIBTrEventType EventType) {
     switch (EventType) {
-    case tetBeforeStartTransaction: return &vBeforeStartTransaction;
-    case tetAfterStartTransaction: return &vAfterStartTransaction;
-    case tetBeforeDestroy: return &vOnDestroy;
-    default: return nullptr;
+    case tetBeforeStartTransaction:
+        return &vBeforeStartTransaction;
+    case tetAfterStartTransaction:
+        return &vAfterStartTransaction;
+    case tetBeforeDestroy:
+        return &vOnDestroy;
+    default:
+        return nullptr;
     }
 }
 
 std::vector<TFIBListener<TEndTrEvent>>* TFIBTransaction::EndList(TpFIBTrEventType EventType) {
     switch (EventType) {
-    case tetBeforeEndTransaction: return &vBeforeEndTransaction;
-    case tetAfterEndTransaction: return &vAfterEndTransaction;
-    default: return nullptr;
+    case tetBeforeEndTransaction:
+        return &vBeforeEndTransaction;
+    case tetAfterEndTransaction:
+        return &vAfterEndTransaction;
+    default:
+        return nullptr;
     }
 }
 
@@ -503,7 +534,9 @@ bool TFIBBase::OwnerIsLoading() const {
     return false;
 }
 
-QString TFIBBase::OwnerPath() const { return ComponentPath(dynamic_cast<TComponent*>(FOwner)); }
+QString TFIBBase::OwnerPath() const {
+    return ComponentPath(dynamic_cast<TComponent*>(FOwner));
+}
 
 void TFIBBase::SetDatabase(TFIBDatabase* value) {
     if (value == FDatabase) return;

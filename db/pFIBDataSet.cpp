@@ -39,7 +39,8 @@ void TpFIBDataSet::ApplyFieldProperties() {
                 numeric->SetDisplayFormat(
                     DeriveNumericFormat(FDefaultFormats.NumericDisplayFormat, -scale));
             if (numeric->EditFormat().isEmpty())
-                numeric->SetEditFormat(DeriveNumericFormat(FDefaultFormats.NumericEditFormat, -scale));
+                numeric->SetEditFormat(
+                    DeriveNumericFormat(FDefaultFormats.NumericEditFormat, -scale));
             break;
         }
         case ftBCD: {
@@ -49,7 +50,8 @@ void TpFIBDataSet::ApplyFieldProperties() {
                 bcd->SetDisplayFormat(
                     DeriveNumericFormat(FDefaultFormats.NumericDisplayFormat, bcd->Size()));
             if (bcd->EditFormat().isEmpty())
-                bcd->SetEditFormat(DeriveNumericFormat(FDefaultFormats.NumericEditFormat, bcd->Size()));
+                bcd->SetEditFormat(
+                    DeriveNumericFormat(FDefaultFormats.NumericEditFormat, bcd->Size()));
             break;
         }
         case ftDate:
@@ -57,9 +59,10 @@ void TpFIBDataSet::ApplyFieldProperties() {
         case ftDateTime: {
             auto* dt = dynamic_cast<TDateTimeField*>(field);
             if (!dt || !dt->DisplayFormat().isEmpty()) break;
-            dt->SetDisplayFormat(field->DataType() == ftDate   ? FDefaultFormats.DisplayFormatDate
-                                 : field->DataType() == ftTime ? FDefaultFormats.DisplayFormatTime
-                                                               : FDefaultFormats.DateTimeDisplayFormat);
+            dt->SetDisplayFormat(field->DataType() == ftDate ? FDefaultFormats.DisplayFormatDate
+                                 : field->DataType() == ftTime
+                                     ? FDefaultFormats.DisplayFormatTime
+                                     : FDefaultFormats.DateTimeDisplayFormat);
             break;
         }
         default:

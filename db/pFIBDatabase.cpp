@@ -13,7 +13,8 @@ const char* const AliasRoot[] = {"Software", "Orvane_Software", "Aliases"};
 // (IniFormat, UserScope) moves elsewhere, as the tests do.
 std::unique_ptr<QSettings> OpenAliasStore() {
 #ifdef Q_OS_WIN
-    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER"), QSettings::NativeFormat);
+    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER"),
+                                       QSettings::NativeFormat);
 #else
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("Orvane_Software"),
@@ -49,9 +50,13 @@ TAliasValue ReadAliasValue(const QSettings& store, const QString& name) {
 
 TpFIBDatabase::TpFIBDatabase(TComponent* AOwner) : TFIBDatabase(AOwner) {}
 
-TpFIBDatabase::~TpFIBDatabase() { DestroyDatabase(); }
+TpFIBDatabase::~TpFIBDatabase() {
+    DestroyDatabase();
+}
 
-QString TpFIBDatabase::AliasName() const { return AnsiToString(FAliasName); }
+QString TpFIBDatabase::AliasName() const {
+    return AnsiToString(FAliasName);
+}
 
 void TpFIBDatabase::SetAliasName(const QString& value) {
     if (!HasState(csLoading)) CheckInactive();
@@ -61,7 +66,8 @@ void TpFIBDatabase::SetAliasName(const QString& value) {
 
 QString TpFIBDatabase::AliasKeyPath() const {
     QStringList keys;
-    for (const char* key : AliasRoot) keys << QLatin1String(key);
+    for (const char* key : AliasRoot)
+        keys << QLatin1String(key);
     keys << AliasName();
     return keys.join(QLatin1Char('/'));
 }
@@ -125,8 +131,8 @@ void TpFIBDatabase::SaveAlias() {
     store->endGroup();
     store->sync();
     if (store->status() != QSettings::NoError)
-        throw Exception(Format(QStringLiteral("Cannot write alias %s to %s."), AliasName(),
-                               store->fileName()));
+        throw Exception(
+            Format(QStringLiteral("Cannot write alias %s to %s."), AliasName(), store->fileName()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -134,7 +140,9 @@ void TpFIBDatabase::SaveAlias() {
 
 TpFIBTransaction::TpFIBTransaction(TComponent* AOwner) : TFIBTransaction(AOwner) {}
 
-TpFIBTransaction::~TpFIBTransaction() { DestroyTransaction(); }
+TpFIBTransaction::~TpFIBTransaction() {
+    DestroyTransaction();
+}
 
 TpFIBDatabase* TpFIBTransaction::DefaultPDatabase() const {
     return dynamic_cast<TpFIBDatabase*>(DefaultDatabase());

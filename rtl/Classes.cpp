@@ -48,12 +48,14 @@ void TComponent::SetDesigning(bool value) {
         FComponentState |= csDesigning;
     else
         FComponentState &= ~unsigned(csDesigning);
-    for (TComponent* c : FComponents) c->SetDesigning(value);
+    for (TComponent* c : FComponents)
+        c->SetDesigning(value);
 }
 
 void TComponent::BeginLoading() {
     FComponentState |= csLoading;
-    for (TComponent* c : FComponents) c->BeginLoading();
+    for (TComponent* c : FComponents)
+        c->BeginLoading();
 }
 
 void TComponent::EndLoading() {
@@ -72,7 +74,8 @@ void TComponent::Loaded() {
 
 void TComponent::Destroying() {
     FComponentState |= csDestroying;
-    for (TComponent* c : FComponents) c->Destroying();
+    for (TComponent* c : FComponents)
+        c->Destroying();
 }
 
 void TComponent::Notification(TComponent*, bool) {}
@@ -96,7 +99,8 @@ void TComponent::RemoveComponent(TComponent* component) {
     if (it == FComponents.end()) return;
     FComponents.erase(it);
     component->FOwner = nullptr;
-    for (TComponent* c : FComponents) c->Notification(component, true);
+    for (TComponent* c : FComponents)
+        c->Notification(component, true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,7 +117,8 @@ int TStrings::Add(const QString& s) {
 void TStrings::AddStrings(const QStringList& lines) {
     BeginUpdate();
     try {
-        for (const QString& line : lines) Add(line);
+        for (const QString& line : lines)
+            Add(line);
     } catch (...) {
         EndUpdate();
         throw;
@@ -136,7 +141,8 @@ void TStrings::SetStringList(const QStringList& lines) {
     BeginUpdate();
     try {
         Clear();
-        for (const QString& line : lines) Add(line);
+        for (const QString& line : lines)
+            Add(line);
     } catch (...) {
         EndUpdate();
         throw;
@@ -147,7 +153,8 @@ void TStrings::SetStringList(const QStringList& lines) {
 QStringList TStrings::ToStringList() const {
     QStringList lines;
     lines.reserve(Count());
-    for (int i = 0; i < Count(); ++i) lines.append(Strings(i));
+    for (int i = 0; i < Count(); ++i)
+        lines.append(Strings(i));
     return lines;
 }
 
@@ -187,7 +194,9 @@ QString TStrings::CommaText() const {
             s.isEmpty() || std::any_of(s.begin(), s.end(), [](QChar c) {
                 return c.unicode() <= ' ' || c == QLatin1Char(',') || c == QLatin1Char('"');
             });
-        if (needsQuotes) s = QLatin1Char('"') + s.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+        if (needsQuotes)
+            s = QLatin1Char('"') + s.replace(QLatin1String("\""), QLatin1String("\"\"")) +
+                QLatin1Char('"');
         quoted.append(s);
     }
     return quoted.join(QLatin1Char(','));
@@ -209,8 +218,7 @@ int TStrings::IndexOfName(const QString& name) const {
     for (int i = 0; i < Count(); ++i) {
         const QString line = Strings(i);
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq >= 0 && QStringView(line).left(eq).compare(name, Qt::CaseInsensitive) == 0)
-            return i;
+        if (eq >= 0 && QStringView(line).left(eq).compare(name, Qt::CaseInsensitive) == 0) return i;
     }
     return -1;
 }

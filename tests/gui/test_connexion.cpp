@@ -58,8 +58,9 @@ TEST(FenetreConnectee, ConnectsAndStartsItsReadingTransactionAtCreation) {
     EXPECT_FALSE(frm.transLocale->Active());
     EXPECT_EQ(frm.dbSource->SQLDialect(), 3);
     EXPECT_EQ(frm.dbSource->LibraryName(), QStringLiteral("fbClient.dll"));
-    EXPECT_EQ(frm.dbSource->DBParams().ToStringList().mid(0, 2),
-              QStringList({QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=ISO8859_1")}));
+    EXPECT_EQ(
+        frm.dbSource->DBParams().ToStringList().mid(0, 2),
+        QStringList({QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=ISO8859_1")}));
     // The reading transaction is a snapshot that never waits: write, nowait, concurrency.
     EXPECT_EQ(frm.transSource->TPB(), QByteArray("\x03\x09\x07\x02", 4));
     EXPECT_EQ(frm.dbSource->DefaultTransaction(), frm.transSource);

@@ -71,7 +71,8 @@ void Wheel(TDBGrid* grid, int angle) {
 
 QPoint RowCentre(const TDBGrid* grid, int row, int column) {
     int x = TDBGrid::IndicatorWidth + 1 + 20;
-    for (int c = 0; c < column; ++c) x += grid->Columns(c).Width + 1;
+    for (int c = 0; c < column; ++c)
+        x += grid->Columns(c).Width + 1;
     const int y = grid->TitleHeight() + 1 + row * (grid->DefaultRowHeight() + 1) +
                   grid->DefaultRowHeight() / 2;
     return QPoint(x, y);

@@ -21,12 +21,11 @@ TEST(ErrorBox, CaptionIsTheExecutableNameUpToItsFirstDot) {
 }
 
 TEST(ErrorBox, TextGetsAFinalDotOnlyAfterCharactersAboveIt) {
-    EXPECT_EQ(TexteErreur(QStringLiteral("Base introuvable")),
-              QStringLiteral("Base introuvable."));
+    EXPECT_EQ(TexteErreur(QStringLiteral("Base introuvable")), QStringLiteral("Base introuvable."));
     EXPECT_EQ(TexteErreur(QStringLiteral("code 42")), QStringLiteral("code 42."));
     EXPECT_EQ(TexteErreur(QStringLiteral("Déjà vu é")), QStringLiteral("Déjà vu é."));
-    for (const char* unchanged : {"Fin.", "(voir)", "ligne\r\n", "blanc ", "vraiment!", "a-b,",
-                                  "x-", "guillemet\"", ""})
+    for (const char* unchanged :
+         {"Fin.", "(voir)", "ligne\r\n", "blanc ", "vraiment!", "a-b,", "x-", "guillemet\"", ""})
         EXPECT_EQ(TexteErreur(QString::fromUtf8(unchanged)), QString::fromUtf8(unchanged))
             << unchanged;
     // "/" is the first character after ".", so it earns one.
@@ -101,9 +100,8 @@ TEST(ErrorBox, ReleasesTheMouseCaptureBeforeShowing) {
     ASSERT_EQ(QWidget::mouseGrabber(), &grabber);
     QWidget* grabberWhenShown = &grabber;
     BoxRecorder boxes;
-    SetErrorBoxHandler([&](const QString&, const QString&) {
-        grabberWhenShown = QWidget::mouseGrabber();
-    });
+    SetErrorBoxHandler(
+        [&](const QString&, const QString&) { grabberWhenShown = QWidget::mouseGrabber(); });
     Protect([] { throw Exception(QStringLiteral("x")); });
     EXPECT_EQ(grabberWhenShown, nullptr);
 }
@@ -128,20 +126,20 @@ int AnswerRealBox(TMessageKind kind, const QString& buttonText, QString* caption
 
 TEST(MessageBoxes, ReturnTheCodeOfTheButtonPressed) {
     QString caption, defaultText;
-    EXPECT_EQ(AnswerRealBox(TMessageKind::Information, QStringLiteral("OK"), &caption,
-                            &defaultText),
-              IDOK);
+    EXPECT_EQ(
+        AnswerRealBox(TMessageKind::Information, QStringLiteral("OK"), &caption, &defaultText),
+        IDOK);
     EXPECT_EQ(caption, QStringLiteral("Informations"));
     EXPECT_EQ(defaultText, QStringLiteral("OK"));
 
-    EXPECT_EQ(AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Oui"), &caption,
-                            &defaultText),
-              IDYES);
+    EXPECT_EQ(
+        AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Oui"), &caption, &defaultText),
+        IDYES);
     EXPECT_EQ(caption, QStringLiteral("Confirmer"));
     EXPECT_EQ(defaultText, QStringLiteral("&Oui"));
-    EXPECT_EQ(AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Non"), &caption,
-                            &defaultText),
-              IDNO);
+    EXPECT_EQ(
+        AnswerRealBox(TMessageKind::Confirmation, QStringLiteral("&Non"), &caption, &defaultText),
+        IDNO);
 }
 
 TEST(MessageBoxes, RealErrorBoxShowsTheMessageWithTheApplicationTitleAndStopIcon) {

@@ -30,7 +30,7 @@ QTemporaryDir* AliasFolder = nullptr;
 void Exec(TFIBDatabase& db, TFIBTransaction& tr, const QString& sql) {
     const QByteArray text = StringToAnsi(sql);
     tr.Call(db.ClientLibrary()->isc_dsql_execute_immediate(StatusVector(), db.Handle(), tr.Handle(),
-                                                         0, text.constData(), 3, nullptr),
+                                                           0, text.constData(), 3, nullptr),
             true);
 }
 
@@ -49,7 +49,7 @@ qint32 SelectInt(TFIBDatabase& db, TFIBTransaction& tr, const QString& sql) {
     out->sqlvar[0].sqldata = reinterpret_cast<ISC_SCHAR*>(&value);
     out->sqlvar[0].sqlind = &null;
     tr.Call(db.ClientLibrary()->isc_dsql_exec_immed2(StatusVector(), db.Handle(), tr.Handle(), 0,
-                                                   text.constData(), 3, nullptr, out),
+                                                     text.constData(), 3, nullptr, out),
             true);
     return null ? -1 : value;
 }
@@ -91,8 +91,9 @@ protected:
         o.tr.Rollback();
         o.tr.TRParams().SetStringList({S("write"), S("concurrency")});
         o.tr.StartTransaction();
-        Exec(o.db, o.tr, Format(S("CREATE TABLE %s (ID INTEGER NOT NULL PRIMARY KEY, VAL INTEGER)"),
-                                S(Scratch)));
+        Exec(o.db, o.tr,
+             Format(S("CREATE TABLE %s (ID INTEGER NOT NULL PRIMARY KEY, VAL INTEGER)"),
+                    S(Scratch)));
         o.tr.Commit();
         o.tr.StartTransaction();
         Exec(o.db, o.tr, Format(S("INSERT INTO %s VALUES (1, 0)"), S(Scratch)));
@@ -198,9 +199,9 @@ TEST_F(Window, OpenConnectionRefusesChangesWithMessage13) {
 // Alias store
 
 QByteArray AliasFileBytes() {
-    QFile file(QSettings(QSettings::IniFormat, QSettings::UserScope, S("Orvane_Software"),
-                         S("Aliases"))
-                   .fileName());
+    QFile file(
+        QSettings(QSettings::IniFormat, QSettings::UserScope, S("Orvane_Software"), S("Aliases"))
+            .fileName());
     if (!file.open(QIODevice::ReadOnly)) return QByteArray();
     return file.readAll();
 }
@@ -286,8 +287,8 @@ TEST(AliasStore, MissingAliasChangesNothingAndPartialAliasStillApplies) {
 TEST(Dialect, DialectOneDatabaseLowersTheDialectAndRefusesThreeAfterwards) {
     TpFIBDatabase db;
     db.SetDBName(S("127.0.0.1:TALVIK_DIALECTE1"));
-    db.DBParams().SetStringList({S("user_name=SYSDBA"), S("lc_ctype=ISO8859_1"),
-                                 S("password=") + MotDePasseGestion()});
+    db.DBParams().SetStringList(
+        {S("user_name=SYSDBA"), S("lc_ctype=ISO8859_1"), S("password=") + MotDePasseGestion()});
     db.SetLibraryName(S("fbClient.dll"));
     db.SetSQLDialect(3);
     db.Open(true); // SynchronizeTime on: the time is read as a dialect-1 DATE
@@ -460,7 +461,8 @@ TEST_F(Window, AttachmentEndedOnTheServerClosesQuietly) {
         o.tr.TRParams().SetStringList({S("write"), S("concurrency")});
         o.tr.StartTransaction();
         Exec(o.db, o.tr,
-             Format(S("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %d"), Db->AttachmentID()));
+             Format(S("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %d"),
+                    Db->AttachmentID()));
         o.tr.Commit();
     }
     EXPECT_NO_THROW(Db->Close());
@@ -571,9 +573,9 @@ TEST_F(Window, LinksHearConnectAndDisconnectInOrder) {
     Db->AfterDisconnect = log.Note("AfterDisconnect");
 
     Db->Open(true);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"a.connecting", "b.connecting", "OnConnect",
-                                                   "listener.connect", "a.connected",
-                                                   "b.connected"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"a.connecting", "b.connecting", "OnConnect",
+                                        "listener.connect", "a.connected", "b.connected"}));
     log.lines.clear();
     Tr->StartTransaction();
     log.lines.clear();
@@ -617,11 +619,12 @@ TEST_F(Window, LinksHearStartsAndEndsWithThePendingState) {
     Tr->AddEvent(tetBeforeStartTransaction, log.Note("before2"), nullptr);
     Tr->AddEvent(tetAfterStartTransaction, log.Note("after1"), nullptr);
     Tr->AddEvent(tetAfterStartTransaction, log.Note("after2"), nullptr);
-    Tr->AddEndEvent(tetBeforeEndTransaction,
-                    [&](TFIBTransaction*, TTransactionAction action, bool) {
-                        log.lines.push_back("beforeEnd:" + std::to_string(int(action)));
-                    },
-                    nullptr);
+    Tr->AddEndEvent(
+        tetBeforeEndTransaction,
+        [&](TFIBTransaction*, TTransactionAction action, bool) {
+            log.lines.push_back("beforeEnd:" + std::to_string(int(action)));
+        },
+        nullptr);
     Tr->BeforeStart = log.Note("BeforeStart");
     Tr->AfterStart = log.Note("AfterStart");
     Db->BeforeStartTransaction = log.Note("db.BeforeStart");
@@ -629,23 +632,25 @@ TEST_F(Window, LinksHearStartsAndEndsWithThePendingState) {
     Db->BeforeEndTransaction = [&](TFIBTransaction*, TTransactionAction, bool) {
         log.lines.push_back("db.BeforeEnd");
     };
-    Tr->AfterEnd = [&](TFIBTransaction*, TTransactionAction, bool) { log.lines.push_back("AfterEnd"); };
+    Tr->AfterEnd = [&](TFIBTransaction*, TTransactionAction, bool) {
+        log.lines.push_back("AfterEnd");
+    };
 
     Tr->StartTransaction();
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"db.BeforeStart", "BeforeStart", "a.starting",
-                                                   "b.starting", "before2", "before1", "after2",
-                                                   "after1", "a.started", "b.started",
-                                                   "AfterStart", "db.AfterStart"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"db.BeforeStart", "BeforeStart", "a.starting", "b.starting",
+                                        "before2", "before1", "after2", "after1", "a.started",
+                                        "b.started", "AfterStart", "db.AfterStart"}));
     log.lines.clear();
     Tr->CommitRetaining();
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"db.BeforeEnd", "b.ending:5", "a.ending:5",
-                                                   "beforeEnd:3", "b.ended", "a.ended",
-                                                   "AfterEnd"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"db.BeforeEnd", "b.ending:5", "a.ending:5", "beforeEnd:3",
+                                        "b.ended", "a.ended", "AfterEnd"}));
     log.lines.clear();
     Tr->Rollback();
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"db.BeforeEnd", "b.ending:2", "a.ending:2",
-                                                   "beforeEnd:0", "b.ended", "a.ended",
-                                                   "AfterEnd"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"db.BeforeEnd", "b.ending:2", "a.ending:2", "beforeEnd:0",
+                                        "b.ended", "a.ended", "AfterEnd"}));
     Tr->RemoveEndEvent(tetBeforeEndTransaction, nullptr);
 }
 
@@ -672,8 +677,9 @@ TEST_F(Window, EndingATransactionThatListsNoConnectionRaisesTheClientMessage) {
     for (auto end : {&TFIBTransaction::Commit, &TFIBTransaction::Rollback,
                      &TFIBTransaction::CommitRetaining}) {
         const EFIBClientError e = Raised<EFIBClientError>([&] { (Tr->*end)(); });
-        EXPECT_EQ(e.Message(),
-                  S("frmPrincipale.transLocale :No databases are listed in transaction component."));
+        EXPECT_EQ(
+            e.Message(),
+            S("frmPrincipale.transLocale :No databases are listed in transaction component."));
     }
     // Nothing was ended: listed again, the transaction rolls back on its own connection.
     EXPECT_TRUE(Tr->Active());

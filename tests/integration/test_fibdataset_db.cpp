@@ -99,15 +99,16 @@ protected:
         db.Open(true);
         tr.SetDefaultDatabase(&db);
         tr.SetTPBMode(tpbDefault);
-        tr.TRParams().SetStringList({S("read"), S("nowait"), S("rec_version"), S("read_committed")});
+        tr.TRParams().SetStringList(
+            {S("read"), S("nowait"), S("rec_version"), S("read_committed")});
         tr.StartTransaction();
         ds.SetName(S("idsEssai"));
         ds.SetDatabase(&db);
         ds.SetTransaction(&tr);
         // The program's own options for its lists.
-        for (const char* name : {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo",
-                                 "poEmptyStrToNull", "oTrimCharFields", "oRefreshAfterPost",
-                                 "oStartTransaction", "oAutoFormatFields"})
+        for (const char* name :
+             {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
+              "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
             ds.SetStoredOption(S(name), false);
     }
     void TearDown() override {

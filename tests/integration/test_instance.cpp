@@ -31,7 +31,8 @@ QString racineFixture() {
 }
 
 QString script(const QString& nom) {
-    return qEnvironmentVariable("RAVELIN_SOURCE_DIR", QStringLiteral(RAVELIN_SOURCE_DIR_DEFAUT)) + u"/scripts/"_qs + nom;
+    return qEnvironmentVariable("RAVELIN_SOURCE_DIR", QStringLiteral(RAVELIN_SOURCE_DIR_DEFAUT)) +
+           u"/scripts/"_qs + nom;
 }
 
 QProcessEnvironment environnementScripts() {
@@ -46,8 +47,8 @@ struct Resultat {
     QString erreurs;
 };
 
-Resultat lancer(const QString& programme, const QStringList& arguments, const QProcessEnvironment& env,
-                const QByteArray& entree = {}) {
+Resultat lancer(const QString& programme, const QStringList& arguments,
+                const QProcessEnvironment& env, const QByteArray& entree = {}) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(programme, arguments);
@@ -95,7 +96,8 @@ QStringList requete(const QString& racine, const QString& sql) {
     fichier.write((u"SET HEADING OFF;\n"_qs + sql + u'\n').toLatin1());
     fichier.flush();
     const Resultat r = lancer(u"isql-fb"_qs,
-                              {u"-q"_qs, u"-b"_qs, u"-ch"_qs, u"ISO8859_1"_qs, u"-i"_qs, fichier.fileName(), u"127.0.0.1:TALVIK_GESTION"_qs},
+                              {u"-q"_qs, u"-b"_qs, u"-ch"_qs, u"ISO8859_1"_qs, u"-i"_qs,
+                               fichier.fileName(), u"127.0.0.1:TALVIK_GESTION"_qs},
                               environnement(racine));
     EXPECT_EQ(r.code, 0) << r.erreurs.toStdString();
     QStringList lignes;
@@ -120,8 +122,10 @@ QString deuxChiffres(qint32 n) {
 // text when it is valid, else why not.
 QString defautIban(const QString& iban) {
     if (iban.size() < 5) return u"trop court"_qs;
-    if (iban.mid(2, 2) != deuxChiffres(CleIBAN(iban.left(2) + u"00"_qs + iban.mid(4)))) return u"chiffres de contrôle"_qs;
-    if (ModuloDecimal(ConvertirLettresIBAN(iban.mid(4) + iban.left(4)), 97) != 1) return u"IBAN modulo 97"_qs;
+    if (iban.mid(2, 2) != deuxChiffres(CleIBAN(iban.left(2) + u"00"_qs + iban.mid(4))))
+        return u"chiffres de contrôle"_qs;
+    if (ModuloDecimal(ConvertirLettresIBAN(iban.mid(4) + iban.left(4)), 97) != 1)
+        return u"IBAN modulo 97"_qs;
     if (!iban.startsWith(u"FR"_qs)) return {};
     if (iban.size() != 27) return u"longueur"_qs;
     const QString rib = iban.mid(4);
@@ -143,7 +147,8 @@ void verifierIbans(const QStringList& ibans) {
 // Every file under a folder that holds the given bytes.
 QStringList fichiersContenant(const QString& dossier, const QByteArray& octets) {
     QStringList trouves;
-    QDirIterator it(dossier, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(dossier, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile f(it.next());
         if (!f.open(QIODevice::ReadOnly)) {
@@ -159,16 +164,19 @@ Resultat fbinstance(const QStringList& arguments) {
     return lancer(script(u"fbinstance"_qs), arguments, environnementScripts());
 }
 
-}  // namespace
+} // namespace
 
 TEST(Schema, TablesColonnesGenerateurEtJeuDeCaracteres) {
     const QString r = racineFixture();
     // Column, field type, character length, nullable.
     const QStringList colonnes = requete(
-        r, u"SELECT TRIM(RF.RDB$RELATION_NAME) || '.' || TRIM(RF.RDB$FIELD_NAME) || ' ' || F.RDB$FIELD_TYPE || ' ' || "
-           "COALESCE(F.RDB$CHARACTER_LENGTH, 0) || ' ' || IIF(COALESCE(RF.RDB$NULL_FLAG, F.RDB$NULL_FLAG, 0) = 1, 'NN', 'N') "
-           "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-           "WHERE RF.RDB$RELATION_NAME IN ('BANQUE', 'CLIENTS', 'CLIENTS_MANDAT');"_qs);
+        r,
+        u"SELECT TRIM(RF.RDB$RELATION_NAME) || '.' || TRIM(RF.RDB$FIELD_NAME) || ' ' || "
+        u"F.RDB$FIELD_TYPE || ' ' || "
+        "COALESCE(F.RDB$CHARACTER_LENGTH, 0) || ' ' || IIF(COALESCE(RF.RDB$NULL_FLAG, "
+        "F.RDB$NULL_FLAG, 0) = 1, 'NN', 'N') "
+        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+        "WHERE RF.RDB$RELATION_NAME IN ('BANQUE', 'CLIENTS', 'CLIENTS_MANDAT');"_qs);
     std::map<QString, QStringList> trouvees;
     for (const QString& l : colonnes) {
         const QStringList p = l.split(u' ');
@@ -213,14 +221,21 @@ TEST(Schema, TablesColonnesGenerateurEtJeuDeCaracteres) {
         }
     }
 
-    EXPECT_EQ(nombre(r, u"SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = 'IDGENERIQUE';"_qs), 1);
-    EXPECT_EQ(requete(r, u"SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE;"_qs), QStringList{u"ISO8859_1"_qs});
+    EXPECT_EQ(
+        nombre(r,
+               u"SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = 'IDGENERIQUE';"_qs),
+        1);
+    EXPECT_EQ(requete(r, u"SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE;"_qs),
+              QStringList{u"ISO8859_1"_qs});
     EXPECT_EQ(nombre(r, u"SELECT MON$SQL_DIALECT FROM MON$DATABASE;"_qs), 3);
     // The program's new mandates take their identifiers from the generator: it must be past
     // every identifier already used in the three tables.
-    EXPECT_GE(nombre(r, u"SELECT GEN_ID(IDGENERIQUE, 0) - MAXVALUE((SELECT MAX(BANQ_ID) FROM BANQUE), "
-                         "(SELECT MAX(CLI_ID) FROM CLIENTS), (SELECT MAX(CMAN_ID) FROM CLIENTS_MANDAT)) FROM RDB$DATABASE;"_qs),
-              0);
+    EXPECT_GE(
+        nombre(
+            r,
+            u"SELECT GEN_ID(IDGENERIQUE, 0) - MAXVALUE((SELECT MAX(BANQ_ID) FROM BANQUE), "
+            "(SELECT MAX(CLI_ID) FROM CLIENTS), (SELECT MAX(CMAN_ID) FROM CLIENTS_MANDAT)) FROM RDB$DATABASE;"_qs),
+        0);
 }
 
 TEST(DonneesDemo, EffectifsEtIbansValides) {
@@ -232,13 +247,15 @@ TEST(DonneesDemo, EffectifsEtIbansValides) {
     EXPECT_GE(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT;"_qs), 9000);
     EXPECT_LE(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT;"_qs), 12000);
 
-    const QStringList francais = requete(r, u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE CMAN_IBAN STARTING WITH 'FR';"_qs);
+    const QStringList francais =
+        requete(r, u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE CMAN_IBAN STARTING WITH 'FR';"_qs);
     EXPECT_GE(francais.size(), 8000);
     verifierIbans(francais);
     // Account numbers with letters are what tells a RIB key apart from a plain modulo.
     EXPECT_GT(francais.filter(QRegularExpression(u"^FR\\d{12}\\d*[A-Z]"_qs)).size(), 10);
 
-    const QStringList etrangers = requete(r, u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE NOT CMAN_IBAN STARTING WITH 'FR';"_qs);
+    const QStringList etrangers = requete(
+        r, u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE NOT CMAN_IBAN STARTING WITH 'FR';"_qs);
     EXPECT_GE(etrangers.size(), 100);
     verifierIbans(etrangers);
 }
@@ -246,36 +263,56 @@ TEST(DonneesDemo, EffectifsEtIbansValides) {
 TEST(DonneesDemo, CasParticuliersPresents) {
     const QString r = racineFixture();
     EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_ACTIF = 0;"_qs), 100);
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CHAR_LENGTH(CMAN_MANDAT) = 35;"_qs), 50);
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM BANQUE WHERE BANQ_BANQUE IS NULL AND BANQ_BE_DEBUT IS NOT NULL "
-                         "AND BANQ_BE_FIN IS NOT NULL;"_qs),
-              1);
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM BANQUE WHERE BANQ_BANQUE IS NULL AND BANQ_BE_DEBUT IS NULL;"_qs), 0);
+    EXPECT_GT(
+        nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CHAR_LENGTH(CMAN_MANDAT) = 35;"_qs),
+        50);
+    EXPECT_GT(
+        nombre(
+            r,
+            u"SELECT COUNT(*) FROM BANQUE WHERE BANQ_BANQUE IS NULL AND BANQ_BE_DEBUT IS NOT NULL "
+            "AND BANQ_BE_FIN IS NOT NULL;"_qs),
+        1);
+    EXPECT_GT(
+        nombre(
+            r,
+            u"SELECT COUNT(*) FROM BANQUE WHERE BANQ_BANQUE IS NULL AND BANQ_BE_DEBUT IS NULL;"_qs),
+        0);
     // Mandates that only the IBAN's bank code ties to their bank: the listing's second condition.
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_BANQUE = SUBSTRING(CMAN_IBAN FROM 5 FOR 5) "
-                         "WHERE CMAN_IDBANQ IS NULL;"_qs),
+    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_BANQUE = "
+                        u"SUBSTRING(CMAN_IBAN FROM 5 FOR 5) "
+                        "WHERE CMAN_IDBANQ IS NULL;"_qs),
               10);
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_BANQUE = SUBSTRING(CMAN_IBAN FROM 5 FOR 5) "
-                         "WHERE CMAN_IDBANQ <> BANQ_ID;"_qs),
+    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_BANQUE = "
+                        u"SUBSTRING(CMAN_IBAN FROM 5 FOR 5) "
+                        "WHERE CMAN_IDBANQ <> BANQ_ID;"_qs),
               5);
     EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_ID = CMAN_IDBANQ "
-                         "WHERE BANQ_BANQUE = SUBSTRING(CMAN_IBAN FROM 5 FOR 5);"_qs),
+                        "WHERE BANQ_BANQUE = SUBSTRING(CMAN_IBAN FROM 5 FOR 5);"_qs),
               5000);
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_ID = CMAN_IDBANQ WHERE BANQ_BANQUE IS NULL "
-                         "AND SUBSTRING(CMAN_IBAN FROM 5 FOR 5) BETWEEN BANQ_BE_DEBUT AND BANQ_BE_FIN;"_qs),
-              100);
+    EXPECT_GT(
+        nombre(r,
+               u"SELECT COUNT(*) FROM CLIENTS_MANDAT JOIN BANQUE ON BANQ_ID = CMAN_IDBANQ WHERE "
+               u"BANQ_BANQUE IS NULL "
+               "AND SUBSTRING(CMAN_IBAN FROM 5 FOR 5) BETWEEN BANQ_BE_DEBUT AND BANQ_BE_FIN;"_qs),
+        100);
 
     // Branches that hold several mandates, for a listing narrowed by branch code.
-    EXPECT_GE(nombre(r, u"SELECT COUNT(*) FROM (SELECT SUBSTRING(CMAN_IBAN FROM 5 FOR 10) AS AGENCE FROM CLIENTS_MANDAT "
-                         "WHERE CMAN_IBAN STARTING WITH 'FR' GROUP BY 1 HAVING COUNT(*) >= 8);"_qs),
+    EXPECT_GE(nombre(r, u"SELECT COUNT(*) FROM (SELECT SUBSTRING(CMAN_IBAN FROM 5 FOR 10) AS "
+                        u"AGENCE FROM CLIENTS_MANDAT "
+                        "WHERE CMAN_IBAN STARTING WITH 'FR' GROUP BY 1 HAVING COUNT(*) >= 8);"_qs),
               5);
 
     // One byte per accented letter: the text went in as ISO 8859-1, not as UTF-8 read as it.
     const QString nom = QString::fromUtf8("Crédit d'Armor");
-    EXPECT_EQ(requete(r, u"SELECT BANQ_SOCIETE || '|' || OCTET_LENGTH(BANQ_SOCIETE) FROM BANQUE WHERE BANQ_SOCIETE = '"_qs +
-                             QString(nom).replace(u"'"_qs, u"''"_qs) + u"';"_qs),
-              QStringList{nom + u"|14"_qs});
-    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS WHERE CLI_PRENOM = '"_qs + QString::fromUtf8("Zoé") + u"';"_qs), 0);
+    EXPECT_EQ(
+        requete(
+            r,
+            u"SELECT BANQ_SOCIETE || '|' || OCTET_LENGTH(BANQ_SOCIETE) FROM BANQUE WHERE BANQ_SOCIETE = '"_qs +
+                QString(nom).replace(u"'"_qs, u"''"_qs) + u"';"_qs),
+        QStringList{nom + u"|14"_qs});
+    EXPECT_GT(nombre(r, u"SELECT COUNT(*) FROM CLIENTS WHERE CLI_PRENOM = '"_qs +
+                            QString::fromUtf8("Zoé") + u"';"_qs),
+              0);
 }
 
 namespace {
@@ -295,7 +332,7 @@ bool processusVivant(qint64 pid) {
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;
 }
 
-}  // namespace
+} // namespace
 
 TEST(InstanceVoisine, TourneACoteGenereDuVolumeEtSArrete) {
     const QString fixture = racineFixture();
@@ -309,17 +346,23 @@ TEST(InstanceVoisine, TourneACoteGenereDuVolumeEtSArrete) {
     const Resultat port = fbinstance({u"status"_qs, voisine.racine()});
     ASSERT_EQ(port.code, 0);
     EXPECT_NE(port.sortie.trimmed(), portFixture.sortie.trimmed());
-    EXPECT_EQ(nombre(voisine.racine(), u"SELECT COUNT(*) FROM BANQUE;"_qs), nombre(fixture, u"SELECT COUNT(*) FROM BANQUE;"_qs));
+    EXPECT_EQ(nombre(voisine.racine(), u"SELECT COUNT(*) FROM BANQUE;"_qs),
+              nombre(fixture, u"SELECT COUNT(*) FROM BANQUE;"_qs));
 
     // The volume generator computes its keys in PSQL: the keys module must agree with it.
     const qint64 avant = nombre(voisine.racine(), u"SELECT COUNT(*) FROM CLIENTS_MANDAT;"_qs);
-    const Resultat volume = lancer(script(u"volume"_qs), {u"250"_qs, voisine.racine()}, environnementScripts());
+    const Resultat volume =
+        lancer(script(u"volume"_qs), {u"250"_qs, voisine.racine()}, environnementScripts());
     ASSERT_EQ(volume.code, 0) << volume.erreurs.toStdString();
     EXPECT_EQ(nombre(voisine.racine(), u"SELECT COUNT(*) FROM CLIENTS_MANDAT;"_qs), avant + 250);
-    const QStringList ibans = requete(voisine.racine(), u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE CMAN_MANDAT STARTING WITH 'VOL-';"_qs);
+    const QStringList ibans =
+        requete(voisine.racine(),
+                u"SELECT CMAN_IBAN FROM CLIENTS_MANDAT WHERE CMAN_MANDAT STARTING WITH 'VOL-';"_qs);
     EXPECT_EQ(ibans.size(), 250);
     verifierIbans(ibans);
-    EXPECT_GE(nombre(voisine.racine(), u"SELECT GEN_ID(IDGENERIQUE, 0) - MAX(CMAN_ID) FROM CLIENTS_MANDAT;"_qs), 0);
+    EXPECT_GE(nombre(voisine.racine(),
+                     u"SELECT GEN_ID(IDGENERIQUE, 0) - MAX(CMAN_ID) FROM CLIENTS_MANDAT;"_qs),
+              0);
     EXPECT_EQ(fichiersContenant(voisine.racine(), motDePasse()), QStringList{});
 
     QFile fichierPid(voisine.racine() + u"/firebird.pid"_qs);
@@ -329,9 +372,11 @@ TEST(InstanceVoisine, TourneACoteGenereDuVolumeEtSArrete) {
     EXPECT_EQ(fbinstance({u"stop"_qs, voisine.racine()}).code, 0);
     EXPECT_FALSE(processusVivant(pid));
     EXPECT_NE(fbinstance({u"status"_qs, voisine.racine()}).code, 0);
-    EXPECT_EQ(fbinstance({u"stop"_qs, voisine.racine()}).code, 0) << "arrêter une instance arrêtée réussit";
+    EXPECT_EQ(fbinstance({u"stop"_qs, voisine.racine()}).code, 0)
+        << "arrêter une instance arrêtée réussit";
 
-    EXPECT_GT(nombre(fixture, u"SELECT COUNT(*) FROM BANQUE;"_qs), 0) << "l'instance des tests répond encore";
+    EXPECT_GT(nombre(fixture, u"SELECT COUNT(*) FROM BANQUE;"_qs), 0)
+        << "l'instance des tests répond encore";
 }
 
 TEST(MotDePasseInstance, AbsentDesFichiersDeLInstance) {

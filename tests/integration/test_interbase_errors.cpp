@@ -1,8 +1,8 @@
 // Real failures of the private server turned into the layer's exceptions, and the program's
 // parameter block accepted by the real server.
-#include "TestSupport.h"
 #include "IB_Intf.h"
 #include "MotDePasse.h"
+#include "TestSupport.h"
 #include "fib.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The layer's exceptions, their messages, and the database and transaction parameter blocks,
 // byte for byte.
-#include "TestSupport.h"
 #include "IB_Intf.h"
+#include "TestSupport.h"
 #include "fib.h"
 
 #include <gtest/gtest.h>

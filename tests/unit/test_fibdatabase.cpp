@@ -1,7 +1,7 @@
 // Connections, transactions and links without a server: version parsing, memo subtypes, the
 // checks that come before any client call, link bookkeeping and destruction in either order.
-#include "TestSupport.h"
 #include "FIBDatabase.h"
+#include "TestSupport.h"
 #include "pFIBDatabase.h"
 
 #include <gtest/gtest.h>
@@ -144,8 +144,9 @@ TEST_F(Unconnected, InternalTransactionServesTheConnection) {
     EXPECT_EQ(internal->DefaultDatabase(), Db);
     EXPECT_EQ(internal->Timeout(), 1000u);
     EXPECT_EQ(internal->TimeoutAction(), TACommit);
-    EXPECT_EQ(internal->TRParams().ToStringList(),
-              QStringList({S("write"), S("isc_tpb_nowait"), S("read_committed"), S("rec_version")}));
+    EXPECT_EQ(
+        internal->TRParams().ToStringList(),
+        QStringList({S("write"), S("isc_tpb_nowait"), S("read_committed"), S("rec_version")}));
     EXPECT_EQ(Db->FindTransaction(internal), 0);
     EXPECT_TRUE(internal->IsReadCommitedTransaction());
     EXPECT_FALSE(internal->IsReadOnly());
@@ -171,8 +172,8 @@ TEST_F(Unconnected, DefaultTransactionLinksBothWays) {
     } catch (const EFIBClientError&) {
         FAIL() << "raised as a client error";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(),
-                  S("frmPrincipale.transLocale.\r\nTransaction can't work with different client library."));
+        EXPECT_EQ(e.Message(), S("frmPrincipale.transLocale.\r\nTransaction can't work with "
+                                 "different client library."));
     }
     EXPECT_EQ(Tr->DatabaseCount(), 1);
 
@@ -192,8 +193,10 @@ TEST_F(Unconnected, DefaultTransactionLinksBothWays) {
 
 TEST_F(Unconnected, LinkListsStayWithoutGaps) {
     TFIBBase a(nullptr), b(nullptr), c(nullptr);
-    for (TFIBBase* link : {&a, &b, &c}) link->SetDatabase(Db);
-    for (TFIBBase* link : {&a, &b, &c}) link->SetTransaction(Tr);
+    for (TFIBBase* link : {&a, &b, &c})
+        link->SetDatabase(Db);
+    for (TFIBBase* link : {&a, &b, &c})
+        link->SetTransaction(Tr);
     EXPECT_EQ(c.IndexInDatabase(), 2);
 
     a.SetDatabase(nullptr);

@@ -1,7 +1,7 @@
 // Statements without a server: the rewriting of NULL comparisons and macros, the parameter list
 // built at each text change, and the messages raised before any server is asked.
-#include "TestSupport.h"
 #include "FIBQuery.h"
+#include "TestSupport.h"
 #include "pFIBQuery.h"
 
 #include <gtest/gtest.h>

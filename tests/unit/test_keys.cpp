@@ -12,7 +12,6 @@
 
 namespace {
 
-
 QString Invalid(const char* chunk) {
     return QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(QLatin1String(chunk));
 }

@@ -211,10 +211,9 @@ TEST(RecordWindow, ViewsAreToldInTwoPassesLastAttachedFirst) {
                                                  "grid1 active"}));
     journal.clear();
     ds.Last();
-    EXPECT_EQ(journal,
-              (std::vector<std::string>{"plain2 browse", "plain1 browse", "grid2 browse",
-                                        "grid1 browse", "plain2 changed", "plain1 changed",
-                                        "grid2 changed", "grid1 changed"}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"plain2 browse", "plain1 browse", "grid2 browse",
+                                                 "grid1 browse", "plain2 changed", "plain1 changed",
+                                                 "grid2 changed", "grid1 changed"}));
     Journal = nullptr;
 }
 

@@ -11,10 +11,7 @@
 #include <limits>
 #include <memory>
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Format

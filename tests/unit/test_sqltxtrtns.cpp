@@ -1,7 +1,7 @@
 // Statement texts: kinds, the parameter scan in both modes, the server text, the scan errors,
 // and a generated corpus that holds the scan to its position promises.
-#include "TestSupport.h"
 #include "SqlTxtRtns.h"
+#include "TestSupport.h"
 
 #include "Classes.h"
 #include "Programme.h"
