@@ -14,6 +14,7 @@
 #include "ufrmBanqueChoix.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -148,12 +149,18 @@ public:
     // True when "Arrêter" was pressed.
     bool Avancer(int fait) {
         QProgressDialog* dlg = FFrm.dlgProgression;
-        dlg->setLabelText(Libelle(fait));
-        dlg->setValue(fait);
-        // Once the dialog is there, the user may point at its button.
-        if (!FVisible && dlg->isVisible()) {
-            FVisible = true;
-            QGuiApplication::changeOverrideCursor(Qt::BusyCursor);
+        // The dialog lets events through at each update, which costs as much as a mandate's
+        // own work on the client: a few updates a second keep it live and "Arrêter" prompt.
+        if (!FMiseAJour.isValid() || FMiseAJour.elapsed() >= IntervalleMiseAJour ||
+            fait == FListe) {
+            FMiseAJour.start();
+            dlg->setLabelText(Libelle(fait));
+            dlg->setValue(fait);
+            // Once the dialog is there, the user may point at its button.
+            if (!FVisible && dlg->isVisible()) {
+                FVisible = true;
+                QGuiApplication::changeOverrideCursor(Qt::BusyCursor);
+            }
         }
         if (FFrm.OnProgression) FFrm.OnProgression(fait, FListe);
         return dlg->wasCanceled();
@@ -164,9 +171,12 @@ private:
         return Format(QStringLiteral("Mandats traités : %d / %d"), fait, FListe);
     }
 
+    static constexpr qint64 IntervalleMiseAJour = 100; // ms
+
     TfrmPrincipale& FFrm;
     int FListe;
     bool FVisible = false;
+    QElapsedTimer FMiseAJour;
 };
 
 } // namespace
