@@ -345,7 +345,9 @@ TEST_F(Changement, ModifierChangesExactlyIbanBicAndBank) {
         progression.emplace_back(fait, liste);
         ASSERT_NE(frm->dlgProgression, nullptr);
         EXPECT_EQ(frm->dlgProgression->maximum(), 3);
-        EXPECT_EQ(frm->dlgProgression->labelText(), S("Mandats traités : %1 / 3").arg(fait));
+        // Brought up to date a few times a second, and always at the last mandate.
+        EXPECT_LE(frm->dlgProgression->value(), fait);
+        if (fait == 3) EXPECT_EQ(frm->dlgProgression->labelText(), S("Mandats traités : 3 / 3"));
     };
     Changer(0);
     // Keys and check digits below 10 keep their leading zero; every branch is kept; the bank
