@@ -29,48 +29,15 @@ QString Numbers(int n) {
         .arg(n);
 }
 
-// Counts the fetches the select statement asks of the server.
-class TFetchCounter : public TCountingClientLibrary {
-public:
-    using TCountingClientLibrary::TCountingClientLibrary;
-    int Fetches = 0;
-    int Prepares = 0;
-    ISC_STATUS isc_dsql_fetch(ISC_STATUS* a0, isc_stmt_handle* a1, unsigned short a2,
-                              const XSQLDA* a3) override {
-        ++Fetches;
-        return TCountingClientLibrary::isc_dsql_fetch(a0, a1, a2, a3);
-    }
-    ISC_STATUS isc_dsql_prepare(ISC_STATUS* a0, isc_tr_handle* a1, isc_stmt_handle* a2,
-                                unsigned short a3, const ISC_SCHAR* a4, unsigned short a5,
-                                XSQLDA* a6) override {
-        ++Prepares;
-        return TCountingClientLibrary::isc_dsql_prepare(a0, a1, a2, a3, a4, a5, a6);
-    }
-};
-
-class TCountingQuery : public TFIBQuery {
-public:
-    using TFIBQuery::TFIBQuery;
-    IIBClientLibrary* ClientLibrary() const override {
-        IIBClientLibrary* real = TFIBQuery::ClientLibrary();
-        if (!real) return nullptr;
-        if (!FCounter) FCounter = std::make_unique<TFetchCounter>(real);
-        return FCounter.get();
-    }
-    TFetchCounter& Counter() const {
-        ClientLibrary();
-        return *FCounter;
-    }
-
-private:
-    mutable std::unique_ptr<TFetchCounter> FCounter;
-};
+using TCountingQuery = TCountingStatement<TFIBQuery>;
 
 class TCountingDataSet : public TpFIBDataSet {
 public:
     explicit TCountingDataSet(TComponent* owner = nullptr)
         : TpFIBDataSet(owner, [](TComponent* o) { return new TCountingQuery(o); }) {}
-    TFetchCounter& Counter() const { return static_cast<TCountingQuery*>(QSelect())->Counter(); }
+    TCountingClientLibrary& Counter() const {
+        return static_cast<TCountingQuery*>(QSelect())->Counts();
+    }
 };
 
 // A view that notes what the dataset tells it.
@@ -214,7 +181,7 @@ TEST_F(DataSetTest, EmptyAndOneRowResults) {
 
 TEST_F(DataSetTest, LastFetchesTheRestAndCloseOpenExecutesAgain) {
     OpenOn(Numbers(100));
-    const int prepares = ds.Counter().Prepares;
+    const int prepares = int(ds.Counter().PreparedTexts.size());
     ds.Last();
     EXPECT_EQ(ds.RecordCount(), 100);
     EXPECT_TRUE(ds.Eof());
@@ -228,7 +195,7 @@ TEST_F(DataSetTest, LastFetchesTheRestAndCloseOpenExecutesAgain) {
     ds.Close();
     EXPECT_TRUE(ds.Prepared());
     ds.Open();
-    EXPECT_EQ(ds.Counter().Prepares, prepares);
+    EXPECT_EQ(int(ds.Counter().PreparedTexts.size()), prepares);
     EXPECT_EQ(ds.Counter().Executes, executes + 1);
     EXPECT_EQ(ds.RecordCount(), 1);
     EXPECT_EQ(ds.FieldByName(S("I"))->AsInteger(), 1);

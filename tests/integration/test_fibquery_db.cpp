@@ -28,24 +28,7 @@ void Configure(TFIBDatabase& db) {
     db.SetSynchronizeTime(false);
 }
 
-// A statement whose client calls go through a counting wrapper of the real library.
-class TCountingQuery : public TpFIBQuery {
-public:
-    using TpFIBQuery::TpFIBQuery;
-    IIBClientLibrary* ClientLibrary() const override {
-        IIBClientLibrary* real = TpFIBQuery::ClientLibrary();
-        if (!real) return nullptr;
-        if (!FCounting) FCounting = std::make_unique<TCountingClientLibrary>(real);
-        return FCounting.get();
-    }
-    TCountingClientLibrary& Counts() const {
-        ClientLibrary();
-        return *FCounting;
-    }
-
-private:
-    mutable std::unique_ptr<TCountingClientLibrary> FCounting;
-};
+using TCountingQuery = TCountingStatement<TpFIBQuery>;
 
 // A second attachment that looks at what the tested one left behind, and writes the fixtures.
 struct TObserver {
