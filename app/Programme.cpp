@@ -3,6 +3,7 @@
 #include "MotDePasse.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
+#include "uFonctions_Verification.h"
 
 #include <type_traits>
 
@@ -189,4 +190,30 @@ QString BanqueChoixSQL(qint64 excludedId, const QString& search) {
 
 QString BanqueChoixParametre(const QString& search) {
     return Trim(search).left(3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The new IBAN
+
+namespace {
+
+QString DeuxChiffres(qint32 valeur) {
+    return QString::number(valeur).rightJustified(2, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSaisi,
+                           const QString& iban) {
+    constexpr int LongueurCode = 5;
+    constexpr int LongueurCompte = 11;
+    const QString guichet = guichetSaisi.isEmpty() ? iban.mid(9, LongueurCode) : guichetSaisi;
+    const QString compte = iban.mid(14, LongueurCompte);
+    // Pieces of the wrong length could still add up to 23 characters: each is checked.
+    if (nouveauCode.length() != LongueurCode || guichet.length() != LongueurCode ||
+        compte.length() != LongueurCompte)
+        return {};
+    QString rib = nouveauCode + guichet + compte + QStringLiteral("00");
+    rib = rib.left(21) + DeuxChiffres(CleRIB(rib));
+    return QStringLiteral("FR") + DeuxChiffres(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
 }

@@ -32,6 +32,13 @@ void ConfigureProgramReadTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
 // transLocale: read committed with record versions, never waiting on locks.
 void ConfigureProgramWriteTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
 
+// The new IBAN of a French mandate moving to the bank of code `nouveauCode`: the branch code as
+// typed, or the IBAN's own (characters 10 to 14) when none is typed, the account number of
+// characters 15 to 25, a fresh RIB key and fresh check digits. Empty when a piece does not have
+// its exact length: a key computed over a RIB of another length would be written as "00".
+QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSaisi,
+                           const QString& iban);
+
 // A text value between single quotes, inner single quotes doubled.
 QString QuotedSQL(const QString& value);
 

@@ -83,10 +83,6 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-QString DeuxChiffres(qint32 valeur) {
-    return QString::number(valeur).rightJustified(2, QLatin1Char('0'));
-}
-
 QString TexteNonChanges(int ecartes, int traites) {
     if (ecartes == 1)
         return Format(QStringLiteral("1 mandat sur %d n'a pas pu être changé : il reste dans la "
@@ -485,18 +481,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
 }
 
 QString TfrmPrincipale::NouvelIban(const QString& iban) const {
-    constexpr int LongueurCode = 5;
-    constexpr int LongueurCompte = 11;
-    const QString saisi = edtNouveauGuichet->text();
-    const QString guichet = saisi.isEmpty() ? iban.mid(9, LongueurCode) : saisi;
-    const QString compte = iban.mid(14, LongueurCompte);
-    // Pieces of the wrong length could still add up to 23 characters: each is checked.
-    if (Nouveau_Code.length() != LongueurCode || guichet.length() != LongueurCode ||
-        compte.length() != LongueurCompte)
-        return {};
-    QString rib = Nouveau_Code + guichet + compte + QStringLiteral("00");
-    rib = rib.left(21) + DeuxChiffres(CleRIB(rib));
-    return QStringLiteral("FR") + DeuxChiffres(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+    return NouvelIbanFrancais(Nouveau_Code, edtNouveauGuichet->text(), iban);
 }
 
 bool TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,

@@ -63,16 +63,9 @@ struct TNewBank {
     qint64 Id = 0;
 };
 
-QString TwoDigits(qint32 value) {
-    return QString::number(value).rightJustified(2, u'0');
-}
-
-// The new IBAN as btnChangerClick builds it, the branch box left empty: the mandate keeps its
-// branch code and account number.
+// The new IBAN as the window builds it, the branch box left empty.
 QString NewIban(const TNewBank& bank, const QString& iban) {
-    QString rib = bank.Code + iban.mid(9, 5) + iban.mid(14, 11) + QStringLiteral("00");
-    rib = rib.left(21) + TwoDigits(CleRIB(rib));
-    return QStringLiteral("FR") + TwoDigits(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+    return NouvelIbanFrancais(bank.Code, QString(), iban);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -60,15 +60,9 @@ struct TPair {
     void Swap() { std::swap(From, To); }
 };
 
-QString TwoDigits(qint32 value) {
-    return QString::number(value).rightJustified(2, u'0');
-}
-
 // The new IBAN as the window builds it, the branch box left empty.
 QString NewIban(const TBank& bank, const QString& iban) {
-    QString rib = bank.Code + iban.mid(9, 5) + iban.mid(14, 11) + QStringLiteral("00");
-    rib = rib.left(21) + TwoDigits(CleRIB(rib));
-    return QStringLiteral("FR") + TwoDigits(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+    return NouvelIbanFrancais(bank.Code, QString(), iban);
 }
 
 QString ListSql(const TBank& bank) {

@@ -347,7 +347,9 @@ TEST_F(Changement, ModifierChangesExactlyIbanBicAndBank) {
         EXPECT_EQ(frm->dlgProgression->maximum(), 3);
         // Brought up to date a few times a second, and always at the last mandate.
         EXPECT_LE(frm->dlgProgression->value(), fait);
-        if (fait == 3) EXPECT_EQ(frm->dlgProgression->labelText(), S("Mandats traités : 3 / 3"));
+        if (fait == 3) {
+            EXPECT_EQ(frm->dlgProgression->labelText(), S("Mandats traités : 3 / 3"));
+        }
     };
     Changer(0);
     // Keys and check digits below 10 keep their leading zero; every branch is kept; the bank
