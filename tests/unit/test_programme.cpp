@@ -60,3 +60,18 @@ TEST(Programme, ConnectionAndTransactionLines) {
     EXPECT_EQ(write.TimeoutAction(), TACommit);
     EXPECT_EQ(write.DefaultDatabase(), &db);
 }
+
+TEST(Programme, NewIbanKeepsTheAccountAndRefusesPiecesOfTheWrongLength) {
+    // The worked example: branch kept, key 4, check digits 76.
+    EXPECT_EQ(NouvelIbanFrancais(S("12345"), QString(), S("FR7699999678901234567890123")),
+              S("FR7612345678901234567890104"));
+    // A typed branch code replaces the IBAN's own.
+    EXPECT_EQ(NouvelIbanFrancais(S("12345"), S("11111"), S("FR7699999678901234567890123")),
+              NouvelIbanFrancais(S("12345"), QString(), S("FR7699999111111234567890123")));
+    // A piece of the wrong length gives no IBAN, even when the lengths add up to a RIB's.
+    EXPECT_EQ(NouvelIbanFrancais(S("1234"), QString(), S("FR7699999678901234567890123")),
+              QString());
+    EXPECT_EQ(NouvelIbanFrancais(S("1234"), S("111111"), S("FR7699999678901234567890123")),
+              QString());
+    EXPECT_EQ(NouvelIbanFrancais(S("12345"), QString(), S("FR769999967890123456789")), QString());
+}
