@@ -3,9 +3,7 @@
 // count must be what the server holds. Checked on the tests' private server and its demo data.
 #include "MandateList.h"
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QTemporaryDir>
+#include "ServerTestMain.h"
 
 #include <gtest/gtest.h>
 
@@ -152,9 +150,5 @@ TEST_F(MandateListTest, QuotedCodeAndTextsAcrossArenaChunks) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QTemporaryDir folder;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunServerTests(argc, argv);
 }

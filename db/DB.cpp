@@ -45,6 +45,14 @@ private:
     std::vector<T> FHeap;
 };
 
+// A field's value as the record buffer stores it (Stored), widened to what the field hands out.
+template <typename Stored, typename Out> bool ReadStored(TField& field, Out& value) {
+    Stored v{};
+    if (!field.GetData(&v)) return false;
+    value = Out(v);
+    return true;
+}
+
 // A value buffer large enough for any fixed-size slot a field reads.
 struct TValueBuffer {
     alignas(8) unsigned char bytes[16] = {};
@@ -355,19 +363,12 @@ QString TNumericField::EditText() {
     return AsString();
 }
 
-void TNumericField::CheckSize(qint32 Value) const {
-    TField::CheckSize(Value);
-}
-
 TIntegerField::TIntegerField(TComponent* AOwner) : TNumericField(AOwner) {
     SetDataType(ftInteger);
 }
 
 bool TIntegerField::ReadValue(qint64& Value) {
-    qint32 v = 0;
-    if (!GetData(&v)) return false;
-    Value = v;
-    return true;
+    return ReadStored<qint32>(*this, Value);
 }
 
 bool TIntegerField::IsNull() {
@@ -423,10 +424,7 @@ TSmallintField::TSmallintField(TComponent* AOwner) : TIntegerField(AOwner) {
 }
 
 bool TSmallintField::ReadValue(qint64& Value) {
-    qint16 v = 0;
-    if (!GetData(&v)) return false;
-    Value = v;
-    return true;
+    return ReadStored<qint16>(*this, Value);
 }
 
 TWordField::TWordField(TComponent* AOwner) : TIntegerField(AOwner) {
@@ -434,10 +432,7 @@ TWordField::TWordField(TComponent* AOwner) : TIntegerField(AOwner) {
 }
 
 bool TWordField::ReadValue(qint64& Value) {
-    quint16 v = 0;
-    if (!GetData(&v)) return false;
-    Value = v;
-    return true;
+    return ReadStored<quint16>(*this, Value);
 }
 
 TAutoIncField::TAutoIncField(TComponent* AOwner) : TIntegerField(AOwner) {
@@ -449,10 +444,7 @@ TLargeintField::TLargeintField(TComponent* AOwner) : TIntegerField(AOwner) {
 }
 
 bool TLargeintField::ReadValue(qint64& Value) {
-    qint64 v = 0;
-    if (!GetData(&v)) return false;
-    Value = v;
-    return true;
+    return ReadStored<qint64>(*this, Value);
 }
 
 qint32 TLargeintField::AsInteger() {
@@ -464,10 +456,7 @@ TFloatField::TFloatField(TComponent* AOwner) : TNumericField(AOwner) {
 }
 
 bool TFloatField::ReadValue(double& Value) {
-    double v = 0;
-    if (!GetData(&v)) return false;
-    Value = v;
-    return true;
+    return ReadStored<double>(*this, Value);
 }
 
 bool TFloatField::IsNull() {

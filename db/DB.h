@@ -260,7 +260,6 @@ public:
     void SetEditFormat(const QString& Value) { FEditFormat = Value; }
     // The value for editing: EditFormat when set, else the plain text.
     virtual QString EditText();
-    void CheckSize(qint32 Value) const override;
 
 private:
     QString FDisplayFormat;

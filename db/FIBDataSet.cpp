@@ -110,10 +110,6 @@ void TFIBCustomDataSet::SetTransaction(TFIBTransaction* Value) {
         q->SetTransaction(Value);
 }
 
-void TFIBCustomDataSet::Loaded() {
-    TDataSet::Loaded();
-}
-
 // =============================================================================================
 // Options
 
@@ -226,6 +222,10 @@ void TFIBCustomDataSet::TransactionEnding(TObject* Sender) {
     TFIBTransaction* tr = Transaction();
     if (!tr || !Active()) return;
     if (tr->State() != tsDoRollback && tr->State() != tsDoCommit) return;
+    EndReading();
+}
+
+void TFIBCustomDataSet::EndReading() {
     if (KeepsRowsAtEnd() && !HasState(csDestroying) && !HasState(csDesigning)) {
         FetchAll();
         FQSelect->Close();
@@ -237,15 +237,7 @@ void TFIBCustomDataSet::TransactionEnding(TObject* Sender) {
 
 void TFIBCustomDataSet::DatabaseDisconnecting(TObject* Sender) {
     if (OnDatabaseDisconnecting) OnDatabaseDisconnecting(Sender);
-    if (Active()) {
-        if (KeepsRowsAtEnd() && !HasState(csDestroying) && !HasState(csDesigning)) {
-            FetchAll();
-            FQSelect->Close();
-            FOpen = false;
-        } else {
-            Close();
-        }
-    }
+    if (Active()) EndReading();
     FPrepared = false;
 }
 
@@ -627,7 +619,6 @@ void TFIBCustomDataSet::InternalFirst() {
 }
 
 void TFIBCustomDataSet::InternalLast() {
-    FLastFailure = nullptr;
     while (FetchOneRow()) {
     }
     FCurrentRecord = FRecordCount > 0 ? FRecordCount : -1;
@@ -866,10 +857,6 @@ void TFIBStringField::PrepareColumnInfo() {
                           db->UnicodeCharSets().test(size_t(charSet & 0xFF));
     const QByteArray own(column->Data()->sqlname, column->Data()->sqlname_length);
     FIsDBKey = own == "DB_KEY" || own == "RDB$DB_KEY";
-}
-
-bool TFIBStringField::IsNull() {
-    return !GetData(nullptr);
 }
 
 QString TFIBStringField::AsString() {

@@ -133,7 +133,6 @@ protected:
     void InternalClose() override;
     void DoAfterClose() override;
     TField* CreateFieldOfType(TFieldType DataType) override;
-    void Loaded() override;
 
     // The field-property step after open; nothing here.
     virtual void FieldPropertyStep() {}
@@ -157,6 +156,9 @@ private:
     void DatabaseDisconnecting(TObject* Sender);
     // Whether an ending transaction or a disconnect leaves the rows readable instead of closing.
     bool KeepsRowsAtEnd() const;
+    // What an ending transaction or a disconnect does to an open dataset: close it, or keep
+    // every row readable without the server cursor.
+    void EndReading();
     void ApplyStatementOptions();
     void CheckPrepareOptionChange(TpPrepareOptions Value);
     void FillOrigins();
@@ -186,7 +188,6 @@ private:
     std::unique_ptr<TRecordsCache> FRecordsCache;
     QStringList FRelationTables;
     unsigned FUpdateRecordTypes = (1u << cusUnmodified) | (1u << cusModified) | (1u << cusInserted);
-    std::exception_ptr FLastFailure; // a fetch that failed during Last
 };
 
 class TFIBDataSet : public TFIBCustomDataSet {
@@ -209,7 +210,6 @@ public:
 
     QString AsString() override;
     QString DisplayText() override { return AsString(); }
-    bool IsNull() override;
     // Length of the last value read.
     qint32 ValueLength() const { return FValueLength; }
     void SetValueLength(qint32 Value) { FValueLength = Value; }

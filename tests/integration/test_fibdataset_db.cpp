@@ -8,9 +8,7 @@
 #include "pFIBDataSet.h"
 #include "pFIBDatabase.h"
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QTemporaryDir>
+#include "ServerTestMain.h"
 
 #include <gtest/gtest.h>
 
@@ -377,10 +375,5 @@ TEST_F(DataSetTest, ParametersAndServerErrors) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    // The connection writes its alias after connecting: into a folder of the test run only.
-    QTemporaryDir folder;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunServerTests(argc, argv);
 }

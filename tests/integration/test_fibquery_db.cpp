@@ -9,9 +9,7 @@
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
-#include <QCoreApplication>
-#include <QSettings>
-#include <QTemporaryDir>
+#include "ServerTestMain.h"
 
 #include <gtest/gtest.h>
 
@@ -683,10 +681,5 @@ TEST_F(Rows, LongTextsAndTextsForBlobsAreWrittenAsBlobs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    // The connection writes its alias after connecting: into a folder of the test run only.
-    QTemporaryDir folder;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunServerTests(argc, argv);
 }
