@@ -921,28 +921,10 @@ QByteArray ReadBlobField(TField* Field) {
     TFIBDatabase* db = ds->Database();
     IIBClientLibrary* lib = db ? db->ClientLibrary() : nullptr;
     if (!lib) RaiseClientError(21, ComponentPath(ds));
-    ISC_STATUS* status = StatusVector();
-    isc_blob_handle handle = 0;
-    db->Call(lib->isc_open_blob2(status, ds->Base()->DBHandle(), ds->Base()->TRHandle(), &handle,
-                                 &id, 0, nullptr),
-             true);
-    QByteArray result;
-    char segment[8192];
-    for (;;) {
-        unsigned short actual = 0;
-        const ISC_STATUS r =
-            lib->isc_get_segment(status, &handle, &actual, sizeof(segment), segment);
-        if (r == 0 || status[1] == isc_segment) {
-            result.append(segment, actual);
-            continue;
-        }
-        if (status[1] == isc_segstr_eof) break;
-        ISC_STATUS local[StatusVectorLength] = {};
-        lib->isc_close_blob(local, &handle);
-        db->Call(r, true);
-    }
-    db->Call(lib->isc_close_blob(status, &handle), true);
-    return result;
+    QByteArray contents;
+    if (!ReadBlobContents(*lib, ds->Base()->DBHandle(), ds->Base()->TRHandle(), id, contents))
+        RaiseInterBaseError(lib, ds);
+    return contents;
 }
 
 } // namespace

@@ -1004,32 +1004,35 @@ void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& Source) {
 // ---------------------------------------------------------------------------------------------
 // Blobs
 
+bool ReadBlobContents(IIBClientLibrary& lib, isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id,
+                      QByteArray& contents) {
+    ISC_STATUS* status = StatusVector();
+    isc_blob_handle handle = 0;
+    if (lib.isc_open_blob2(status, db, tr, &handle, &id, 0, nullptr)) return false;
+    contents.clear();
+    QByteArray segment(32767, '\0');
+    for (;;) {
+        unsigned short actual = 0;
+        const ISC_STATUS r = lib.isc_get_segment(status, &handle, &actual, 32767, segment.data());
+        if (r != 0 && status[1] != isc_segment) break;
+        contents.append(segment.constData(), actual);
+    }
+    // The read's outcome stays in the status vector; closing the blob must not overwrite it.
+    const bool complete = status[1] == isc_segstr_eof;
+    ISC_STATUS local[StatusVectorLength] = {};
+    lib.isc_close_blob(local, &handle);
+    return complete;
+}
+
 QByteArray TFIBXSQLVAR::ReadBlob() {
     static const QByteArray unreadable = QByteArrayLiteral("(BLOB)");
     IFIBXSQLDAOwner* owner = Owner();
     IIBClientLibrary* lib = OwnerLibrary(owner);
     if (!lib) return unreadable;
-    ISC_STATUS* status = StatusVector();
-    ISC_QUAD id = Read<ISC_QUAD>();
-    isc_blob_handle handle = 0;
-    if (lib->isc_open_blob2(status, owner->DBHandle(), owner->TRHandle(), &handle, &id, 0, nullptr))
-        return unreadable;
     QByteArray result;
-    QByteArray segment(32767, '\0');
-    bool ok = true;
-    for (;;) {
-        unsigned short actual = 0;
-        const ISC_STATUS r = lib->isc_get_segment(status, &handle, &actual, 32767, segment.data());
-        if (r == 0 || status[1] == isc_segment) {
-            result.append(segment.constData(), actual);
-            continue;
-        }
-        ok = status[1] == isc_segstr_eof;
-        break;
-    }
-    ISC_STATUS local[StatusVectorLength] = {};
-    lib->isc_close_blob(local, &handle);
-    return ok ? result : unreadable;
+    if (!ReadBlobContents(*lib, owner->DBHandle(), owner->TRHandle(), Read<ISC_QUAD>(), result))
+        return unreadable;
+    return result;
 }
 
 void TFIBXSQLVAR::WriteStreamValue() {

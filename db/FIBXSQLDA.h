@@ -85,6 +85,11 @@ struct TFIBQueryHooks {
     std::function<TFIBXSQLDA*()> ServerParams;
 };
 
+// The contents of blob `id`, read segment by segment in the transaction `tr`; false when the
+// server refused, its error then in the calling thread's status vector.
+bool ReadBlobContents(IIBClientLibrary& lib, isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id,
+                      QByteArray& contents);
+
 // ---------------------------------------------------------------------------------------------
 // One entry: a parameter occurrence or a column
 
