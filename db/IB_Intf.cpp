@@ -40,10 +40,15 @@ QString LoaderErrorText() {
     return text ? QString::fromLocal8Bit(text) : QString();
 }
 
+// Set while the process-wide list is being freed after main.
+bool ProcessEnding = false;
+
 // Process-wide, created before main and freed after it; freeing the list drops the last
 // references and so unloads every library still loaded.
 std::mutex RegistryLock;
-std::vector<IIBClientLibraryPtr> Registry;
+struct TRegistry : std::vector<IIBClientLibraryPtr> {
+    ~TRegistry() { ProcessEnding = true; }
+} Registry;
 
 // Clears the busy flag when the call leaves, whether it returns or raises.
 class TBusyScope {
@@ -131,7 +136,14 @@ bool TIBClientLibrary::LibraryLoaded() {
 
 void TIBClientLibrary::FreeIBLibrary() {
     if (FLibraryHandle <= NoLibraryHandle) return;
-    dlclose(reinterpret_cast<void*>(FLibraryHandle));
+#ifdef RAVELIN_SANITIZE
+    // LeakSanitizer scans every thread's storage after the static objects are gone; the
+    // client library's threads and thread-local blocks outlive an unload at that point, and
+    // the scan then reads unmapped memory and crashes the tracer. The process is ending and the
+    // system unmaps everything anyway, so a sanitizer build keeps the library mapped until then.
+    if (!ProcessEnding)
+#endif
+        dlclose(reinterpret_cast<void*>(FLibraryHandle));
     FLibraryHandle = NoLibraryHandle;
     // The addresses now point into unmapped memory; an empty field raises instead of jumping.
     ClearEntryPoints();
