@@ -7,6 +7,8 @@
 #include <exception>
 #include <utility>
 
+class QWidget;
+
 // Shows the exception in flight in the error box: nothing for EAbort, the message with the
 // "." rule otherwise. Call it only from a catch block. Any mouse capture is released first so
 // that the box can be answered.
@@ -35,4 +37,10 @@ public:
     // The last net: an exception that escapes an event the toolkit delivers is shown like any
     // other instead of ending the program.
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // SIGTERM (a session's end, a service manager, `kill`) and SIGINT close the window as its
+    // user would, which ends the reading transaction and disconnects. Call it once the window
+    // has connected: by then the client library has put in handlers of its own for both, which
+    // drop the program's attachments and leave it running without a connection.
+    void CloseOnTermination(QWidget* window);
 };

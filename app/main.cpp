@@ -6,5 +6,6 @@ int main(int argc, char** argv) {
     // The main window carries the program's task-bar button and its closing ends the program.
     TfrmPrincipale frmPrincipale;
     frmPrincipale.show();
+    app.CloseOnTermination(&frmPrincipale);
     return app.exec();
 }
