@@ -23,6 +23,13 @@ bool StatusContains(ISC_STATUS code) {
     return false;
 }
 
+// The text's length travels with it, so that a NUL inside a quoted value is part of the value
+// and does not end the statement there, cut in mid-literal. Past what the count can carry the
+// client measures the text itself.
+unsigned short ServerTextLength(const QByteArray& text) {
+    return text.size() <= 0xFFFF ? static_cast<unsigned short>(text.size()) : 0;
+}
+
 bool StatusReportsError() {
     const ISC_STATUS* status = StatusVector();
     return status[0] == 1 && status[1] != 0;
@@ -428,8 +435,8 @@ void TFIBQuery::InternalPrepare() {
     if (!lib) RaiseClientError(21, ComponentPath(this));
     Call(lib->isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &FHandle), true);
     FSQLRecord->SetCount(1);
-    Call(lib->isc_dsql_prepare(StatusVector(), TRHandle(), &FHandle, 0, FPreparedSQL.constData(),
-                               Dialect(), FSQLRecord->AsXSQLDA()),
+    Call(lib->isc_dsql_prepare(StatusVector(), TRHandle(), &FHandle, ServerTextLength(FPreparedSQL),
+                               FPreparedSQL.constData(), Dialect(), FSQLRecord->AsXSQLDA()),
          true);
 
     const char item = isc_info_sql_stmt_type;
@@ -718,8 +725,9 @@ void TFIBQuery::ExecuteImmediate() {
     FreeHandle();
     IIBClientLibrary* lib = ClientLibrary();
     if (!lib) RaiseClientError(21, ComponentPath(this));
-    Call(lib->isc_dsql_execute_immediate(StatusVector(), DBHandle(), TRHandle(), 0,
-                                         FPreparedSQL.constData(), Dialect(), input),
+    Call(lib->isc_dsql_execute_immediate(StatusVector(), DBHandle(), TRHandle(),
+                                         ServerTextLength(FPreparedSQL), FPreparedSQL.constData(),
+                                         Dialect(), input),
          true);
     EndExecution();
 }

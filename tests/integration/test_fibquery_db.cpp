@@ -484,6 +484,18 @@ TEST_F(Rows, AFailedTextChangeLeavesNothingToRun) {
     EXPECT_EQ(TObserver().Int(Format(S("SELECT COUNT(*) FROM %s"), S(Scratch))), 2);
 }
 
+TEST_F(Rows, TextsGoOutWholeOrNotAtAll) {
+    const QString table = S(Scratch);
+    // Latin-1's last letter and a NUL inside a quoted value go out whole.
+    const QString valeur = S("ÿ") + QChar(0) + S("µ'x");
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("UPDATE %s SET T = 'ÿ"), table) + QChar(0) +
+                     Format(S("µ''x' WHERE ID = 1")));
+    Q->ExecQuery();
+    Tr->Commit();
+    EXPECT_EQ(TObserver().Str(Format(S("SELECT T FROM %s WHERE ID = 1"), table)), valeur);
+}
+
 TEST_F(Rows, ParameterDescriptorsSurviveATextChange) {
     const QString table = S(Scratch);
     Q->SQL().SetText(Format(S("SELECT ID FROM %s WHERE V = :P AND ID > :LO ORDER BY ID"), table));
