@@ -50,6 +50,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top) {
 TClickLabel* MakeBankLabel(QWidget* parent, const char* name) {
     auto* label = new TClickLabel(parent);
     label->setObjectName(QLatin1String(name));
+    // A bank's name is shown as it is stored, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->move(16, 40);
     QFont f = label->font();
     f.setUnderline(true);

@@ -66,12 +66,25 @@ QPixmap Loupe() {
     return pixmap;
 }
 
-// Every letter typed, pasted or set goes in upper case.
+// Every letter typed, pasted or set goes in upper case, except the few Latin-1 letters whose
+// capital lies outside Latin-1 ("ÿ", "µ"): the search goes to the server in Latin-1, where the
+// capital would be refused, while the letter as typed can be found.
 class TUpperCaseValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        input = input.toUpper();
+        QString result;
+        qsizetype start = 0;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            if (input[i].unicode() > 0xFF || input[i].toUpper().unicode() <= 0xFF) continue;
+            result += QStringView(input).mid(start, i - start).toString().toUpper() + input[i];
+            start = i + 1;
+        }
+        if (start == 0) {
+            input = input.toUpper();
+            return Acceptable;
+        }
+        input = result + QStringView(input).mid(start).toString().toUpper();
         return Acceptable;
     }
 };

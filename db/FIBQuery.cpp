@@ -23,6 +23,13 @@ bool StatusContains(ISC_STATUS code) {
     return false;
 }
 
+// The text's length travels with it, so that a NUL inside a quoted value is part of the value
+// and does not end the statement there, cut in mid-literal. Past what the count can carry the
+// client measures the text itself.
+unsigned short ServerTextLength(const QByteArray& text) {
+    return text.size() <= 0xFFFF ? static_cast<unsigned short>(text.size()) : 0;
+}
+
 bool StatusReportsError() {
     const ISC_STATUS* status = StatusVector();
     return status[0] == 1 && status[1] != 0;
@@ -209,7 +216,7 @@ void TFIBQuery::SQLTextChanging() {
 }
 
 QByteArray TFIBQuery::EncodeText(const QString& text, bool unicode) const {
-    return unicode ? text.toUtf8() : StringToAnsi(text);
+    return unicode ? text.toUtf8() : ServerAnsiText(text);
 }
 
 std::optional<TParseParamsResult> TFIBQuery::ScanUserParams(const QString& text) {
@@ -227,6 +234,28 @@ std::optional<TParseParamsResult> TFIBQuery::ScanUserParams(const QString& text)
             if (FHandle) FreeHandle();
         } catch (...) {
         }
+        FPrepared = false;
+        throw;
+    }
+}
+
+void TFIBQuery::EncodeNewText(const QString& text, bool unicode) {
+    TFIBDatabase* db = Database();
+    if (!db || !db->Connected()) {
+        // The connection's character set is not known yet: the prepare encodes the text again,
+        // and refuses it then if it must.
+        FPreparedSQL = StringToAnsi(text);
+        return;
+    }
+    try {
+        FPreparedSQL = EncodeText(text, unicode);
+    } catch (...) {
+        // As for a text that cannot be scanned: no server text is left behind, and the next use
+        // meets the refusal again rather than the previous statement.
+        FProcessedSQL.clear();
+        FPreparedSQL.clear();
+        FCodePageApplied = false;
+        vUserParamsCreated = false;
         FPrepared = false;
         throw;
     }
@@ -250,7 +279,7 @@ void TFIBQuery::SQLTextChanged() {
         FSQLParams->SetCount(0);
         FProcessedSQL = text;
         TFIBDatabase* db = Database();
-        FPreparedSQL = EncodeText(text, db && db->IsUnicodeConnect());
+        EncodeNewText(text, db && db->IsUnicodeConnect());
     } else {
         const auto scan = ScanUserParams(text);
         if (scan) {
@@ -263,7 +292,12 @@ void TFIBQuery::SQLTextChanged() {
                 FPreparedSQL.clear();
             } else {
                 FProcessedSQL = text;
-                FPreparedSQL = StringToAnsi(text);
+                TFIBDatabase* db = Database();
+                // Sent in the 8-bit set even on a Unicode connection, as it always was.
+                if (db && db->IsUnicodeConnect())
+                    FPreparedSQL = StringToAnsi(text);
+                else
+                    EncodeNewText(text, false);
             }
         }
     }
@@ -351,9 +385,11 @@ void TFIBQuery::EndModifySQLText() {
 void TFIBQuery::EncodeServerText() {
     if (FCodePageApplied) return;
     TFIBDatabase* db = Database();
-    if (FParser.SQLKind() != skDDL)
+    if (FParser.SQLKind() != skDDL) {
+        // A refused text leaves nothing that a prepare could send in its place.
+        FPreparedSQL.clear();
         FPreparedSQL = EncodeText(FProcessedSQL, db && db->IsUnicodeConnect());
-    else if (db && db->NeedUTFEncodeDDL())
+    } else if (db && db->NeedUTFEncodeDDL())
         FPreparedSQL = FProcessedSQL.toUtf8();
     FCodePageApplied = true;
 }
@@ -428,8 +464,8 @@ void TFIBQuery::InternalPrepare() {
     if (!lib) RaiseClientError(21, ComponentPath(this));
     Call(lib->isc_dsql_alloc_statement2(StatusVector(), DBHandle(), &FHandle), true);
     FSQLRecord->SetCount(1);
-    Call(lib->isc_dsql_prepare(StatusVector(), TRHandle(), &FHandle, 0, FPreparedSQL.constData(),
-                               Dialect(), FSQLRecord->AsXSQLDA()),
+    Call(lib->isc_dsql_prepare(StatusVector(), TRHandle(), &FHandle, ServerTextLength(FPreparedSQL),
+                               FPreparedSQL.constData(), Dialect(), FSQLRecord->AsXSQLDA()),
          true);
 
     const char item = isc_info_sql_stmt_type;
@@ -718,8 +754,9 @@ void TFIBQuery::ExecuteImmediate() {
     FreeHandle();
     IIBClientLibrary* lib = ClientLibrary();
     if (!lib) RaiseClientError(21, ComponentPath(this));
-    Call(lib->isc_dsql_execute_immediate(StatusVector(), DBHandle(), TRHandle(), 0,
-                                         FPreparedSQL.constData(), Dialect(), input),
+    Call(lib->isc_dsql_execute_immediate(StatusVector(), DBHandle(), TRHandle(),
+                                         ServerTextLength(FPreparedSQL), FPreparedSQL.constData(),
+                                         Dialect(), input),
          true);
     EndExecution();
 }

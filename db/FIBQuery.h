@@ -204,6 +204,8 @@ private:
     std::optional<TParseParamsResult> ScanUserParams(const QString& text);
     void EncodeServerText();
     QByteArray EncodeText(const QString& text, bool unicode) const;
+    // The text as the server is sent it, set as the statement's own; a refusal leaves none.
+    void EncodeNewText(const QString& text, bool unicode);
     std::unique_ptr<TFIBXSQLDA> BuildList(const std::vector<TParamOccurrence>& occurrences,
                                           TFIBXSQLDA* old, bool UserParams);
     void RebuildServerText();

@@ -528,7 +528,7 @@ void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
             else
                 utf8 = NeedUnicode(TextCharSet(srvType, srv.subType, srv.scale));
         }
-        bytes = utf8 ? wide->toUtf8() : StringToAnsi(*wide);
+        bytes = utf8 ? wide->toUtf8() : ServerAnsiText(*wide);
     }
 
     if (bytes.size() > 32767) srvType = SQL_BLOB;

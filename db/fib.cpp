@@ -127,7 +127,7 @@ void SplitParameter(const QString& line, QByteArray& name, QByteArray& value) {
         value.clear();
     } else {
         name = StringToAnsi(AsciiLowerCase(line.left(eq)));
-        value = StringToAnsi(line.mid(eq + 1));
+        value = ServerAnsiText(line.mid(eq + 1));
     }
 }
 
@@ -153,6 +153,19 @@ void CheckBlockLength(const char* blockKind, int length) {
 // The system's integer conversion of an 8-bit value, with its own message on failure.
 qint32 ValueToInt(const QByteArray& value) {
     return StrToInt(AnsiToString(value));
+}
+
+// Every character before the one refused is Latin-1, so its index gives its position.
+[[noreturn]] void RaiseUnsendable(const QString& text, qsizetype index) {
+    char32_t code = text[index].unicode();
+    if (text[index].isHighSurrogate() && index + 1 < text.size() &&
+        text[index + 1].isLowSurrogate())
+        code = QChar::surrogateToUcs4(text[index], text[index + 1]);
+    const QString hex = QString::number(quint32(code), 16).toUpper().rightJustified(4, u'0');
+    RaiseClientErrorFmt(
+        QStringLiteral("Character U+%s at position %d cannot be sent in the connection's "
+                       "character set."),
+        hex, qint32(index + 1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -669,4 +682,14 @@ QByteArray GenerateTPB(TStrings& params, bool lockTimeoutAllowed) {
     }
     CheckBlockLength("TPB", int(tpb.size()));
     return tpb;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text for the server
+
+QByteArray ServerAnsiText(const QString& text) {
+    const QChar* data = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (data[i].unicode() > 0xFF) RaiseUnsendable(text, i);
+    return text.toLatin1();
 }

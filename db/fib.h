@@ -102,6 +102,15 @@ template <typename... Args>
 QString ComponentPath(const TComponent* component);
 
 // ---------------------------------------------------------------------------------------------
+// Text for the server
+
+// The bytes of a text that goes to the server on an 8-bit connection: statement texts, text
+// parameter values, parameter-block values. A character ISO 8859-1 cannot hold raises
+// EFIBClientError naming it and its position (1-based, in characters) rather than going out as
+// "?", which would search, compare or store something the user never typed.
+QByteArray ServerAnsiText(const QString& text);
+
+// ---------------------------------------------------------------------------------------------
 // Database parameter block
 
 constexpr int DPBConstantCount = 83;

@@ -484,6 +484,54 @@ TEST_F(Rows, AFailedTextChangeLeavesNothingToRun) {
     EXPECT_EQ(TObserver().Int(Format(S("SELECT COUNT(*) FROM %s"), S(Scratch))), 2);
 }
 
+TEST_F(Rows, TextsGoOutWholeOrNotAtAll) {
+    const QString table = S(Scratch);
+    auto refus = [](const char* code, qsizetype index) {
+        return Format(S("Character U+%s at position %d cannot be sent in the connection's "
+                        "character set."),
+                      S(code), qint32(index + 1));
+    };
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("DELETE FROM %s WHERE ID = 3"), table));
+    Q->Prepare();
+
+    // No parameter: refused as the text is set; neither it nor the previous text runs after.
+    const QString plain = Format(S("DELETE FROM %s WHERE T = 'Ω' OR ID > 0"), table);
+    const auto e = Raised<EFIBClientError>([&] { Q->SQL().SetText(plain); });
+    EXPECT_EQ(e.Message(), refus("03A9", plain.indexOf(u'Ω')));
+    EXPECT_FALSE(Q->Prepared());
+    EXPECT_EQ(Raised<EFIBClientError>([&] { Q->ExecQuery(); }).Message(), e.Message());
+
+    // With a parameter the text is sent at the prepare; its marker keeps the name's width.
+    const QString marked = Format(S("DELETE FROM %s WHERE ID = :P OR T = '中'"), table);
+    Q->SQL().SetText(marked);
+    EXPECT_EQ(Raised<EFIBClientError>([&] { Q->Prepare(); }).Message(),
+              refus("4E2D", marked.indexOf(u'中')));
+    EXPECT_FALSE(Q->Prepared());
+
+    // A text value: refused as it is set, the value before it kept and used.
+    Q->SQL().SetText(Format(S("DELETE FROM %s WHERE T = :T"), table));
+    Q->Prepare();
+    TFIBXSQLVAR* t = Q->ParamByName(S("T"));
+    t->SetAsString(S("trois"));
+    EXPECT_EQ(Raised<EFIBClientError>([&] { t->SetAsString(S("trois 😀")); }).Message(),
+              refus("1F600", 6));
+    EXPECT_EQ(t->AsString(), S("trois"));
+    Q->ExecQuery();
+    EXPECT_EQ(Q->RowsAffected(), 1);
+    Tr->Commit();
+    EXPECT_EQ(TObserver().Int(Format(S("SELECT COUNT(*) FROM %s"), table)), 2);
+
+    // Latin-1's last letter and a NUL inside a quoted value go out whole.
+    const QString valeur = S("ÿ") + QChar(0) + S("µ'x");
+    Tr->StartTransaction();
+    Q->SQL().SetText(Format(S("UPDATE %s SET T = 'ÿ"), table) + QChar(0) +
+                     Format(S("µ''x' WHERE ID = 1")));
+    Q->ExecQuery();
+    Tr->Commit();
+    EXPECT_EQ(TObserver().Str(Format(S("SELECT T FROM %s WHERE ID = 1"), table)), valeur);
+}
+
 TEST_F(Rows, ParameterDescriptorsSurviveATextChange) {
     const QString table = S(Scratch);
     Q->SQL().SetText(Format(S("SELECT ID FROM %s WHERE V = :P AND ID > :LO ORDER BY ID"), table));

@@ -506,6 +506,23 @@ TEST(GenerateDPB, OverlongValuesAndBlocksAreRefused) {
     EXPECT_EQ(big.Message(), S("DPB too long (32768 bytes, at most 32767)"));
 }
 
+TEST(GenerateDPB, ValuesOutsideTheCodePageAreRefused) {
+    EXPECT_EQ(DPB({S("user_name=Zoé ÿ")}).block, Bytes({1, 28, 5}) + "Zo\xE9 \xFF");
+    // A password sent with "?" in place of a character would fail as a wrong password.
+    for (const auto& [line, message] :
+         {std::pair{S("password=pass€"), S("Character U+20AC at position 5 cannot")},
+          std::pair{S("user_name=中"), S("Character U+4E2D at position 1 cannot")},
+          std::pair{S("sql_role_name=R😀"), S("Character U+1F600 at position 2 cannot")}}) {
+        TStringList params({S("lc_ctype=ISO8859_1"), line});
+        QByteArray block("previous");
+        const EFIBClientError e = ClientErrorOf([&] { block = GenerateDPB(params, true); });
+        EXPECT_EQ(e.Message(), message + S(" be sent in the connection's character set."));
+        EXPECT_EQ(e.SQLCode(), -1);
+        EXPECT_EQ(block, QByteArray("previous"));
+    }
+    EXPECT_THROW(TPB({S("lock_read=TABLE_Ω")}), EFIBClientError);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TPB
 

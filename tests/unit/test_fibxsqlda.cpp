@@ -200,10 +200,20 @@ TEST(FIBXSQLVAR, TextsUseTheSingleByteCodePage) {
     EXPECT_EQ(name->AsAnsiString(), QByteArray("Cr\xE9"
                                                "dit d'Armor"));
 
-    // A character outside the code page is sent as "?" but the text set is what reads back.
-    name->SetAsString(QStringLiteral("5 €"));
-    EXPECT_EQ(Bytes(name), "5 ?");
-    EXPECT_EQ(name->AsString(), QStringLiteral("5 €"));
+    // A character outside the code page is refused rather than sent as "?"; the value stays.
+    for (const auto& [text, message] :
+         {std::pair{S("5 €"), S("Character U+20AC at position 3 cannot")},
+          std::pair{S("中"), S("Character U+4E2D at position 1 cannot")},
+          std::pair{S("ÿ😀"), S("Character U+1F600 at position 2 cannot")},
+          std::pair{S("a") + QChar(0xDC00), S("Character U+DC00 at position 2 cannot")}}) {
+        EXPECT_EQ(ClientErrorOf([&] { name->SetAsString(text); }).Message(),
+                  message + S(" be sent in the connection's character set."));
+        EXPECT_EQ(name->AsString(), S("Crédit d'Armor"));
+        EXPECT_EQ(Bytes(name), QByteArray("Cr\xE9"
+                                          "dit d'Armor"));
+    }
+    name->SetAsString(S("ÿ\x01"));
+    EXPECT_EQ(Bytes(name), "\xFF\x01");
     name->SetAsAnsiString("5 ?");
     EXPECT_EQ(name->AsString(), "5 ?");
 
