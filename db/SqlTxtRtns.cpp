@@ -189,6 +189,9 @@ private:
     bool StepNormal(qint32& p);
     // false: the scan stops silently (missing name while loading).
     bool StepName(qint32& p);
+    // An occurrence open at the end of the text: recorded, refused, or (false) the silent stop
+    // of a missing name while loading.
+    bool FinishAtEnd();
 
     const QString& FText;
     const TCharAt at;
@@ -392,7 +395,26 @@ std::optional<TParseParamsResult> TParamScanner::Run() {
         }
         ++p;
     }
+    if (FState == TScanState::Param || FState == TScanState::Macro) {
+        if (!FinishAtEnd()) return std::nullopt;
+    }
     return std::move(FResult);
+}
+
+bool TParamScanner::FinishAtEnd() {
+    // An occurrence still open when the text ends would otherwise be dropped from the list
+    // while the server text already has it blanked out: the statement would run without it.
+    if (FNameQuoted) RaiseParseError(FStatement, "EOF in string detected");
+    if (FState == TScanState::Macro && FBracketed)
+        RaiseParseError(FStatement, "EOF in macro detected");
+    // The end of the text ends a plain macro as a blank would.
+    const bool named = FState == TScanState::Macro ? FName.size() > 1 : !FName.isEmpty();
+    if (named) {
+        Record(at.Len(), at.Len() + 1);
+        return true;
+    }
+    if (IsLoading(FStatement)) return false;
+    RaiseParseError(FStatement, "Parameter name expected");
 }
 
 } // namespace

@@ -1,21 +1,16 @@
 // libFuzzer target for the parameter scan: any text must either raise one of the scan's own
 // errors or give a server text of the input's length whose parameters sit at "?" marks.
-//
-// Build and run (needs clang++; the target is never part of ctest):
-//   - a Clang build of the project builds it directly:
-//       cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++
-//       ninja -C build-fuzz fuzz_parseparams
-//       build-fuzz/tests/fuzz_parseparams -max_total_time=60 -max_len=512
-//   - from a g++ build, -DRAVELIN_FUZZ=ON configures tests/fuzz as a separate clang++ project:
-//       cmake -S . -B build -G Ninja -DRAVELIN_FUZZ=ON && ninja -C build fuzz_parseparams_build
-//       build/fuzz/fuzz_parseparams -max_total_time=60 -max_len=512
 // The first input byte picks the mode, the macro character and whether the statement is being
-// loaded; the rest is read as UTF-8, so code units past Latin-1 are reached too.
+// loaded; the rest is read as UTF-8, so code units past Latin-1 are reached too. Every "?" of
+// the server text that stands where the input had no "?" must be a listed parameter's marker.
+//
+// Build and run: scripts/fuzz (see README.md, "Fuzzing").
 #include "SqlTxtRtns.h"
 
 #include "Classes.h"
 #include "fib.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -69,6 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(listMode || !o.IsMacro);
             if (!listMode) Require(result->ServerText.at(o.BeginPosInText - 1) == u'?');
             lastEnd = o.EndPosInText;
+        }
+        // Every marker the server will see belongs to a listed parameter.
+        if (!listMode) {
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                if (result->ServerText.at(i) != u'?' || text.at(i) == u'?') continue;
+                Require(std::any_of(
+                    result->Params.begin(), result->Params.end(),
+                    [&](const TParamOccurrence& o) { return o.BeginPosInText == i + 1; }));
+            }
         }
     } catch (const EFIBClientError& e) {
         Require(e.SQLCode() == 51);

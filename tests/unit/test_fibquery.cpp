@@ -69,6 +69,21 @@ TEST_F(Query, MacrosAreExpandedWithTheirValues) {
     EXPECT_EQ(Q->ReadySQLText(false), S("SELECT * FROM T WHERE A = 1 AND N = 'x' ORDER BY ID\r\n"));
 }
 
+TEST_F(Query, MacroLeftOpenIsRefusedNotDropped) {
+    // The closing "@" is missing: the condition must not vanish from the server's text.
+    try {
+        Q->SQL().SetText(S("DELETE FROM T WHERE ID = :ID @@C%AND X = 1"));
+        ADD_FAILURE() << "an open macro was accepted";
+    } catch (const EFIBClientError& e) {
+        EXPECT_EQ(e.Message(), S("SQL Parse Error in :frmPrincipale.qryLocale \r\n\r\n"
+                                 "EOF in macro detected"));
+    }
+    EXPECT_TRUE(Q->ProcessedSQL().isEmpty());
+    Q->SQL().SetText(S("DELETE FROM T WHERE ID = :ID @@C%AND X = 1@"));
+    Q->ParamByName(S("ID"))->SetAsInteger(4);
+    EXPECT_EQ(Q->ReadySQLText(false), S("DELETE FROM T WHERE ID = :ID AND X = 1\r\n"));
+}
+
 TEST_F(Query, ValuesOfNamesThatStaySurviveATextChange) {
     Q->SQL().SetText(S("UPDATE T SET A = :P0, B = :P1 WHERE ID = 1"));
     Q->ParamByName(S("P0"))->SetAsString(S("garde"));

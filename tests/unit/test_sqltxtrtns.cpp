@@ -392,6 +392,38 @@ TEST(SqlScanErrors, MessagesNameTheStatement) {
     EXPECT_EQ(List(S("SELECT A FROM T WHERE B = :P/*")).size(), 1u);
 }
 
+// An occurrence still open at the end of the text was once dropped from the list while the
+// server text had it blanked out, so the statement ran without it.
+TEST(SqlScanErrors, OccurrencesOpenAtTheEnd) {
+    TStatementOnWindow s;
+    for (const bool listMode : {true, false}) {
+        EXPECT_EQ(
+            ParseErrorOf(S("DELETE FROM T WHERE ID = :ID @@C%AND X = 1\r\n"), s.query, listMode),
+            ParseMessage("EOF in macro detected"));
+        EXPECT_EQ(ParseErrorOf(S("SELECT A FROM T WHERE B = :\"open\r\n"), s.query, listMode),
+                  ParseMessage("EOF in string detected"));
+        EXPECT_EQ(ParseErrorOf(S("SELECT A FROM T WHERE B = ?"), s.query, listMode),
+                  ParseMessage("Parameter name expected"));
+        EXPECT_EQ(ParseErrorOf(S("SELECT A FROM T ORDER BY @"), s.query, listMode),
+                  ParseMessage("Parameter name expected"));
+    }
+    // A plain macro ends with the text as it would at a blank.
+    const QString text = S("SELECT A FROM T WHERE B = :P ORDER BY @ORD%2");
+    const auto list = List(text);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_TRUE(list[1].IsMacro);
+    EXPECT_EQ(list[1].Name, S("ORD"));
+    EXPECT_EQ(list[1].DefMacroValue, S("2"));
+    EXPECT_EQ(list[1].BeginPosInText, text.size() - 5);
+    EXPECT_EQ(list[1].EndPosInText, text.size());
+    EXPECT_EQ(ServerText(text), S("SELECT A FROM T WHERE B = ?  ORDER BY       "));
+    // While loading, a missing name at the end stops the scan silently, as elsewhere.
+    s.window.BeginLoading();
+    EXPECT_FALSE(
+        ParseParams(S("SELECT :A, ?"), QChar(u'@'), skSelect, true, true, s.query).has_value());
+    EXPECT_EQ(ParseErrorOf(S("SELECT :\"A"), s.query), ParseMessage("EOF in string detected"));
+}
+
 TEST(SqlScanErrors, LoadingSilencesOnlyTheMissingName) {
     TStatementOnWindow s;
     s.window.BeginLoading();
