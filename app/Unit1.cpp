@@ -328,12 +328,40 @@ void TfrmPrincipale::CreateMandateList() {
 
 void TfrmPrincipale::ConnectHandlers() {
     connect(lblAncien_Info, &TClickLabel::clicked, this,
-            Protected([this] { lblAncien_InfoClick(this); }));
+            [this] { Proteger([this] { lblAncien_InfoClick(this); }); });
     connect(lblNouveau_Info, &TClickLabel::clicked, this,
-            Protected([this] { lblNouveau_InfoClick(this); }));
+            [this] { Proteger([this] { lblNouveau_InfoClick(this); }); });
     connect(btnVerifier, &QToolButton::clicked, this,
-            Protected([this] { btnVerifierClick(this); }));
-    connect(btnChanger, &QToolButton::clicked, this, Protected([this] { btnChangerClick(this); }));
+            [this] { Proteger([this] { btnVerifierClick(this); }); });
+    connect(btnChanger, &QToolButton::clicked, this,
+            [this] { Proteger([this] { btnChangerClick(this); }); });
+}
+
+void TfrmPrincipale::Proteger(const std::function<void()>& handler) {
+    Protect([&] {
+        try {
+            handler();
+        } catch (const EFIBError& e) {
+            if (IsConnectionLost(e)) AbandonnerConnexion();
+            throw;
+        }
+    });
+}
+
+void TfrmPrincipale::AbandonnerConnexion() {
+    // Forced: the transactions end without asking the dead server, the list and the statement
+    // let go of their handles, and no detach error is raised.
+    dbSource->ForceClose();
+    FConnexionPerdue = true;
+}
+
+void TfrmPrincipale::RetablirConnexion() {
+    // A connection that never opened is left as it is: the failure at start-up was shown, and
+    // each operation reports its own.
+    if (!FConnexionPerdue) return;
+    dbSource->SetConnected(true);
+    transSource->StartTransaction();
+    FConnexionPerdue = false;
 }
 
 void TfrmPrincipale::FormCreate(TObject*) {
@@ -371,10 +399,19 @@ void TfrmPrincipale::FormClose(TObject*) {
 }
 
 void TfrmPrincipale::closeEvent(QCloseEvent* event) {
-    // A failure while closing is shown and the window stays open.
+    // A failure while closing is shown and the window stays open, unless the server is gone:
+    // there is nothing left to roll back, and a window that cannot close would be worse.
     try {
         FormClose(this);
         event->accept();
+    } catch (const EFIBError& e) {
+        if (IsConnectionLost(e)) {
+            AbandonnerConnexion();
+            event->accept();
+        } else {
+            event->ignore();
+        }
+        HandleException(std::current_exception());
     } catch (...) {
         event->ignore();
         HandleException(std::current_exception());
@@ -392,26 +429,33 @@ void ChoisirBanque(TFIBDatabase* db, QLabel* label, QString& nom, QString& bic, 
     // Destroyed however the steps end.
     auto chooser = std::make_unique<TfrmBanqueChoix>(nullptr, db);
     chooser->DataInitialisation(-1, true, false);
-    if (chooser->exec() != TfrmBanqueChoix::mrOk) return;
-    nom = chooser->sNomChoisi;
-    bic = chooser->sBICChoisi;
-    id = chooser->iCodeChoisi;
-    code = chooser->sCodeBanqueChoisi;
-    SetLabelText(label,
-                 nom + QStringLiteral(" (") + code + QLatin1Char('/') + bic + QLatin1Char(')'));
+    if (chooser->exec() == TfrmBanqueChoix::mrOk) {
+        nom = chooser->sNomChoisi;
+        bic = chooser->sBICChoisi;
+        id = chooser->iCodeChoisi;
+        code = chooser->sCodeBanqueChoisi;
+        SetLabelText(label,
+                     nom + QStringLiteral(" (") + code + QLatin1Char('/') + bic + QLatin1Char(')'));
+    }
+    // A row confirmed before the connection was found lost was read whole and stays chosen;
+    // the loss itself is the window's to handle.
+    if (chooser->ErreurFermeture()) std::rethrow_exception(chooser->ErreurFermeture());
 }
 
 } // namespace
 
 void TfrmPrincipale::lblAncien_InfoClick(TObject*) {
+    RetablirConnexion();
     ChoisirBanque(dbSource, lblAncien_Info, Ancien_Nom, Ancien_BIC, Ancien_ID, Ancien_Code);
 }
 
 void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {
+    RetablirConnexion();
     ChoisirBanque(dbSource, lblNouveau_Info, Nouveau_Nom, Nouveau_BIC, Nouveau_ID, Nouveau_Code);
 }
 
 void TfrmPrincipale::btnVerifierClick(TObject*) {
+    RetablirConnexion();
     if (ControleSaisie()) ChargerMandats();
 }
 

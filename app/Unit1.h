@@ -98,6 +98,10 @@ public:
     std::function<void(int fait, int liste)> OnProgression;
     static constexpr int DelaiProgression = 1000; // ms
 
+    // True from the moment the server connection was found lost (and dropped) until the next
+    // "Vérifier" or bank choice has connected again.
+    bool ConnexionPerdue() const { return FConnexionPerdue; }
+
     static constexpr int ClientWidth = 1138;
     static constexpr int ClientHeight = 633;
 
@@ -107,6 +111,13 @@ protected:
 
 private:
     QString MotDePasseBase() const;
+
+    // Runs a handler of the window; what escapes it is shown in the error box, and a lost
+    // connection is dropped first so that nothing later trips over its dead handle.
+    void Proteger(const std::function<void()>& handler);
+    void AbandonnerConnexion();
+    // Connects again and starts transSource, only after a lost connection.
+    void RetablirConnexion();
 
     bool ControleSaisie();
     void ChargerMandats();
@@ -123,4 +134,5 @@ private:
     void ConnectHandlers();
 
     bool FCentred = false;
+    bool FConnexionPerdue = false;
 };

@@ -285,6 +285,15 @@ void TfrmBanqueChoix::FormClose(TObject*) {
 void TfrmBanqueChoix::done(int r) {
     try {
         FormClose(this);
+    } catch (const EFIBError& e) {
+        if (!IsConnectionLost(e)) {
+            HandleException(std::current_exception());
+            return;
+        }
+        // Nothing to keep and nothing to end on a server that is gone; the dialog must not
+        // stay open on it.
+        if (transListe->Active()) transListe->EndTransaction(TARollback, true);
+        FErreurFermeture = std::current_exception();
     } catch (...) {
         HandleException(std::current_exception());
         return;

@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+#include <exception>
+
 class QLabel;
 class QLineEdit;
 class TClickLabel;
@@ -63,8 +65,11 @@ public:
     void FormClose(TObject* Sender);
 
     // Every close, whatever its result, goes through FormClose; a failure there is shown and
-    // the dialog stays open.
+    // the dialog stays open, except a lost connection: the list only read, so its transaction
+    // is dropped, the dialog closes and the error waits in ErreurFermeture for the caller.
     void done(int r) override;
+    // The lost connection met by the last close, or null.
+    std::exception_ptr ErreurFermeture() const { return FErreurFermeture; }
     // The system's close and the toolkit's own Escape give the cancel result.
     void reject() override;
 
@@ -84,4 +89,5 @@ private:
     // The bank left out of the list, as given at initialisation: a confirmed row whose close
     // failed must not drop that row from the next search.
     qint64 FExclu = -1;
+    std::exception_ptr FErreurFermeture;
 };

@@ -432,6 +432,22 @@ QString TPBConstantName(int code) {
 // ---------------------------------------------------------------------------------------------
 // EFIBError
 
+namespace {
+
+// The codes of the error clusters, read within the vector's bounds: a vector the client
+// library filled wrongly must not send us past its end.
+std::vector<qint32> StatusErrorCodes(const ISC_STATUS* status) {
+    std::vector<qint32> codes;
+    int i = 0;
+    while (i < StatusVectorLength - 1 && status[i] != isc_arg_end) {
+        if (status[i] == isc_arg_gds && status[i + 1] != 0) codes.push_back(qint32(status[i + 1]));
+        i += status[i] == isc_arg_cstring ? 3 : 2;
+    }
+    return codes;
+}
+
+} // namespace
+
 EFIBError::EFIBError(qint32 ASQLCode, const QString& aMsg, TObject* Sender)
     : EDatabaseError(QString()) {
     Init(ASQLCode, aMsg, Sender);
@@ -537,7 +553,18 @@ void RaiseInterBaseError(IIBClientLibrary* ClientLibrary, TObject* Sender) {
         }
     }
 
-    throw EFIBInterBaseError(sqlCode, ibMessage, sqlMessage, QString(), Sender);
+    EFIBInterBaseError error(sqlCode, ibMessage, sqlMessage, QString(), Sender);
+    error.SetIBErrorCodes(StatusErrorCodes(status));
+    throw error;
+}
+
+bool IsConnectionLost(const EFIBError& error) {
+    static constexpr qint32 lost[] = {isc_network_error,      isc_net_read_err, isc_net_write_err,
+                                      isc_lost_db_connection, isc_conn_lost,    isc_shutdown,
+                                      isc_att_shutdown};
+    for (const qint32 code : error.IBErrorCodes())
+        if (std::find(std::begin(lost), std::end(lost), code) != std::end(lost)) return true;
+    return false;
 }
 
 void RaiseInterBaseError(const IIBClientLibraryPtr& ClientLibrary, TObject* Sender) {

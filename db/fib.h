@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class IIBClientLibrary;
 using IIBClientLibraryPtr = std::shared_ptr<IIBClientLibrary>;
@@ -30,6 +31,11 @@ public:
 
     qint32 SQLCode() const { return FSQLCode; }
     qint32 IBErrorCode() const { return FIBErrorCode; }
+    // Every error code of the status vector a server failure was raised from, in order; empty
+    // for the layer's own errors. The first code alone does not always tell what happened: a
+    // dropped attachment may come first as a plain network error or as a shutdown.
+    const std::vector<qint32>& IBErrorCodes() const { return FIBErrorCodes; }
+    void SetIBErrorCodes(std::vector<qint32> value) { FIBErrorCodes = std::move(value); }
 
     const QString& RaiserName() const { return FRaiserName; }
     void SetRaiserName(const QString& value);
@@ -51,6 +57,7 @@ private:
 
     qint32 FSQLCode = 0;
     qint32 FIBErrorCode = 0;
+    std::vector<qint32> FIBErrorCodes;
     QString FRaiserName;
     QString FSQLMessage;
     QString FIBMessage;
@@ -63,6 +70,11 @@ class EFIBInterBaseError : public EFIBError {
 public:
     using EFIBError::EFIBError;
 };
+
+// True when a server failure says the attachment is gone (the server stopped or was killed,
+// the network dropped it, the database or the attachment was shut down): every later call on
+// that attachment can only fail the same way. The layer's own errors never say so.
+bool IsConnectionLost(const EFIBError& error);
 
 // A failure the layer detects itself; SQLCode is the number of its message (or -1).
 class EFIBClientError : public EFIBError {
