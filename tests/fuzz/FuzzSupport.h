@@ -19,6 +19,12 @@ inline void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
+// True when a character of the text is past what an 8-bit connection can carry: the layer
+// refuses such a text before it reaches the server.
+inline bool HasWideCharacter(QStringView text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
+}
+
 inline QString FuzzText(const uint8_t* data, size_t size) {
     return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
 }

@@ -11,8 +11,8 @@
 //
 // Input: byte 0 holds the options (bit 0: ":" as macro character instead of "@"; bit 1: no
 // NULL rewriting), byte 1 says which plain parameters get a value (bit i for the i-th, modulo
-// 8); the rest, read as UTF-8 and cut at the character 0x1E, is the statement text followed by
-// the values given to its macros in order of occurrence.
+// 8); the rest, read as UTF-8 without the characters past Latin-1 and cut at the character 0x1E, is
+// the statement text followed by the values given to its macros in order of occurrence.
 //
 // Build and run: scripts/fuzz (see README.md, "Fuzzing").
 #include "FuzzSupport.h"
@@ -127,7 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint8_t options = data[0];
     const uint8_t valued = data[1];
-    const QStringList pieces = FuzzText(data + 2, size - 2).split(QChar(0x1E));
+    // Within Latin-1: a wider character makes the layer refuse the text when it is encoded for
+    // the server (a rule of its own, tested with the statements), which says nothing about the
+    // rewriting this target is about.
+    QString input = FuzzText(data + 2, size - 2);
+    input.removeIf([](QChar c) { return c.unicode() > 0xFF; });
+    const QStringList pieces = input.split(QChar(0x1E));
     const bool noForce = options & 2;
 
     auto query = std::make_unique<TpFIBQuery>(&form);

@@ -54,6 +54,8 @@ bool ExpectedItem(const QString& trimmed, bool lockTimeoutAllowed, QByteArray& i
     if (trimmed.isEmpty()) return true;
     const qsizetype eq = trimmed.indexOf(QLatin1Char('='));
     QByteArray name = StringToAnsi(eq < 0 ? trimmed : trimmed.left(eq));
+    // A value the 8-bit set cannot carry is refused before its name is looked at.
+    if (eq >= 0 && HasWideCharacter(QStringView(trimmed).mid(eq + 1))) return false;
     const QByteArray value = eq < 0 ? QByteArray() : StringToAnsi(trimmed.mid(eq + 1));
     for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = char(c + 32);
