@@ -137,10 +137,10 @@ bool TIBClientLibrary::LibraryLoaded() {
 void TIBClientLibrary::FreeIBLibrary() {
     if (FLibraryHandle <= NoLibraryHandle) return;
 #ifdef RAVELIN_SANITIZE
-    // LeakSanitizer scans every thread's storage after the static objects are gone; the
-    // client library's threads and thread-local blocks outlive an unload at that point, and
-    // the scan then reads unmapped memory and crashes the tracer. The process is ending and the
-    // system unmaps everything anyway, so a sanitizer build keeps the library mapped until then.
+    // The leak checker makes its last scan after the static objects are gone, while the
+    // client library's own threads may still be winding down; their code must not be unmapped
+    // under them then. The process is ending and the system unmaps everything anyway, so a
+    // sanitizer build keeps the library mapped until then.
     if (!ProcessEnding)
 #endif
         dlclose(reinterpret_cast<void*>(FLibraryHandle));
