@@ -2,6 +2,7 @@
 
 #include "Controls.h"
 #include "Programme.h"
+#include "ServerRows.h"
 #include "pFIBDataSet.h"
 #include "pFIBQuery.h"
 
@@ -144,25 +145,7 @@ void Connexion::Executer(const QString& sql) {
 }
 
 QStringList Connexion::Lignes(const QString& sql) {
-    TpFIBTransaction tr;
-    tr.SetDefaultDatabase(&FDb);
-    tr.StartTransaction();
-    TpFIBQuery q;
-    q.SetDatabase(&FDb);
-    q.SetTransaction(&tr);
-    q.SQL().SetText(sql);
-    q.ExecQuery();
-    QStringList rows;
-    while (!q.Eof()) {
-        QStringList row;
-        for (int i = 0; i < q.FieldCount(); ++i)
-            row << (q.Fields(i)->IsNull() ? QStringLiteral("-") : q.Fields(i)->AsString());
-        rows << row.join(QLatin1Char('|'));
-        q.Next();
-    }
-    q.Close();
-    tr.Commit();
-    return rows;
+    return RowsOf(FDb, sql);
 }
 
 void Connexion::Verrouiller(const QStringList& ids) {

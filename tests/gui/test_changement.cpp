@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Programme.h"
+#include "ServerRows.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "pFIBDataSet.h"
@@ -62,27 +63,7 @@ public:
     }
 
     // Each row's columns joined by "|", a null as "-".
-    QStringList Lignes(const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&FDb);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
-        q.ExecQuery();
-        QStringList rows;
-        while (!q.Eof()) {
-            QStringList row;
-            for (int i = 0; i < q.FieldCount(); ++i)
-                row << (q.Fields(i)->IsNull() ? QStringLiteral("-") : q.Fields(i)->AsString());
-            rows << row.join(QLatin1Char('|'));
-            q.Next();
-        }
-        q.Close();
-        tr.Commit();
-        return rows;
-    }
+    QStringList Lignes(const QString& sql) { return RowsOf(FDb, sql); }
 
     QStringList Mandats(const QString& condition = QString()) {
         return Lignes(QLatin1String(Colonnes) + QStringLiteral("WHERE CMAN_IDCLI = ") + Client +
