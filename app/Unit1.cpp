@@ -510,8 +510,11 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
         while (!idsBanque->Eof()) {
             const QString iban = NouvelIban(idsBanqueCMAN_IBAN->AsString());
             // A mandate whose new RIB could not be built whole keeps its old IBAN rather than
-            // one with a key of "00".
-            if (iban.isEmpty() ||
+            // one with a key of "00". An ended mandate is not recreated: its copy would be an
+            // active mandate again, and since the old row stays listed, a second run would make
+            // a second one.
+            const bool recreer = rgoMandat->ItemIndex() == 1;
+            if (iban.isEmpty() || (recreer && idsBanqueCMAN_ACTIF->AsInteger() != -1) ||
                 !EcrireMandat(idsBanqueCMAN_ID->AsString(), iban, idsBanqueCMAN_MANDAT->AsString()))
                 ++ecartes;
             ++traites;

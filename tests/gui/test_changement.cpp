@@ -391,6 +391,36 @@ TEST_F(Changement, RecreerDeactivatesAndInsertsOneCopy) {
     EXPECT_TRUE(boxes.errors.empty());
 }
 
+TEST_F(Changement, RecreerPassesOverEndedMandatesAndNeverCopiesTwice) {
+    // Inactive mandates are listed once "Que les mandats actifs" is cleared; M3 is one.
+    ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
+    const qint64 generateur = base.Generateur();
+    Changer(1);
+    EXPECT_EQ(base.Generateur(), generateur + 2);
+    EXPECT_EQ(base.Mandat(M3), Avant(M3));
+    EXPECT_EQ(boxes.messages.back().text,
+              S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."));
+
+    // The old rows are inactive now and listed again: a second run copies none of them.
+    ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
+    const QStringList apresPremier = base.Mandats();
+    Changer(1);
+    EXPECT_EQ(base.Generateur(), generateur + 2);
+    EXPECT_EQ(base.Mandats(), apresPremier);
+    EXPECT_EQ(boxes.messages.back().text,
+              S("3 mandats sur 3 n'ont pas pu être changés : ils restent dans la liste."));
+    EXPECT_EQ(base.Lignes(QStringLiteral("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_IDCLI = ") +
+                          Client + QStringLiteral(" AND CMAN_ACTIF = -1 AND CMAN_IDBANQ = ") +
+                          BanqueNouvelle),
+              QStringList{QStringLiteral("2")});
+
+    // "Modifier" still moves an inactive mandate: it creates nothing.
+    Verifier(QString(), QString(), false);
+    Changer(0);
+    EXPECT_EQ(base.Mandat(M3).section(u'|', 4, 4), BanqueNouvelle);
+    EXPECT_EQ(base.Mandat(M3).section(u'|', 2, 2), QStringLiteral("0"));
+}
+
 TEST_F(Changement, ALockedMandateIsPassedOverAndReported) {
     Verifier(QString(), QString(), true);
     base.Verrouiller(M2);
