@@ -9,7 +9,7 @@
 namespace {
 
 QString S(const char* text) {
-    return QString::fromLatin1(text);
+    return QString::fromUtf8(text);
 }
 
 // 10^n for the scales a column may have, so that reading a scaled integer needs no pow().
@@ -228,8 +228,14 @@ void TFIBCustomDataSet::TransactionEnding(TObject* Sender) {
 void TFIBCustomDataSet::EndReading() {
     if (KeepsRowsAtEnd() && !HasState(csDestroying) && !HasState(csDesigning)) {
         FetchAll();
+        // A text field learns its column's character set from the statement on its first read;
+        // a disconnect drops the statement's columns, so they are learnt now while they exist.
+        for (qint32 i = 0; i < FieldCount(); ++i)
+            if (auto* text = dynamic_cast<TFIBStringField*>(Fields(i)); text && !text->FPrepared)
+                text->PrepareColumnInfo();
+        // Only the server's cursor ends: the dataset still shows these rows, so it keeps its
+        // cursor flag and refuses a new select until it is closed.
         FQSelect->Close();
-        FOpen = false;
         return;
     }
     Close();

@@ -10,11 +10,11 @@
 namespace {
 
 [[noreturn]] void RaiseMemManagerError(const char* Msg) {
-    throw EMemManagerError(-1, QString::fromLatin1(Msg), nullptr);
+    throw EMemManagerError(-1, QString::fromUtf8(Msg), nullptr);
 }
 
 [[noreturn]] void RaiseStoreError(const char* Fmt, qint32 A, qint32 B) {
-    throw EMemManagerError(-1, Format(QString::fromLatin1(Fmt), A, B), nullptr);
+    throw EMemManagerError(-1, Format(QString::fromUtf8(Fmt), A, B), nullptr);
 }
 
 quint16 ReadLength(const char* P) {

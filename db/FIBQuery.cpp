@@ -9,7 +9,7 @@
 namespace {
 
 QString S(const char* text) {
-    return QString::fromLatin1(text);
+    return QString::fromUtf8(text);
 }
 
 // The vector holds clusters of a kind word and its arguments; a C string takes two words.

@@ -70,7 +70,7 @@ bool IsLoading(const TComponent* component) {
 }
 
 [[noreturn]] void RaiseParseError(const TComponent* statement, const char* what) {
-    RaiseClientError(SQLParseErrorMessage, ComponentPath(statement), QString::fromLatin1(what));
+    RaiseClientError(SQLParseErrorMessage, ComponentPath(statement), QString::fromUtf8(what));
 }
 
 // Whether the clause that a WHERE opened ends at pos: the keywords that may follow a WHERE

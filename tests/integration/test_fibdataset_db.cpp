@@ -245,6 +245,48 @@ TEST_F(DataSetTest, TransactionEndsAndSqlChanges) {
     EXPECT_FALSE(ds.Prepared());
 }
 
+TEST_F(DataSetTest, RowsKeptAtTheEndKeepTheirSelect) {
+    ds.SetStoredOption(S("oDontAutoClose"), true);
+    const QString refusal = S("Can't  change SelectSQL  because idsEssai dataset open.");
+    auto checkKept = [&](const char* how) {
+        SCOPED_TRACE(how);
+        ASSERT_TRUE(ds.Active());
+        EXPECT_EQ(ds.State(), dsBrowse);
+        const auto refused = Raised<EFIBClientError>([&] { ds.SelectSQL().SetText(Numbers(3)); });
+        EXPECT_EQ(refused.Message(), refusal);
+        EXPECT_EQ(ds.SelectSQL().Text(), Numbers(5) + S("\r\n"));
+        // The rows and their fields are still those of the first select, texts included.
+        QStringList texts;
+        for (ds.First(); !ds.Eof(); ds.Next())
+            texts << ds.FieldByName(S("TEXTE"))->AsString();
+        EXPECT_EQ(texts, QStringList({S("Ligne 1"), S("Ligne 2"), S("Ligne 3"), S("Ligne 4"),
+                                      S("Ligne 5")}));
+        ds.Close();
+        ds.SelectSQL().SetText(Numbers(3));
+        ds.SelectSQL().SetText(Numbers(5));
+    };
+
+    OpenOn(Numbers(5));
+    tr.Commit();
+    checkKept("transaction ended");
+
+    tr.StartTransaction();
+    OpenOn(Numbers(5));
+    db.Close();
+    checkKept("database disconnected");
+}
+
+TEST_F(DataSetTest, OpenDatasetRefusalsReadAsWritten) {
+    OpenOn(Numbers(2));
+    const QString open = S("idsEssai: Impossible d'effectuer cette opération sur un ensemble de "
+                           "données ouvert");
+    EXPECT_EQ(Raised<EDatabaseError>([&] { ds.SetBufferChunks(10); }).Message(), open);
+    EXPECT_EQ(Raised<EDatabaseError>([&] { ds.SetCacheModelKind(cmkLimitedBufferSize); }).Message(),
+              open);
+    EXPECT_EQ(Raised<Exception>([&] { ds.SetStoredOption(S("oInconnue"), true); }).Message(),
+              S("Propriété oInconnue inexistante"));
+}
+
 TEST_F(DataSetTest, FieldsFindByNameAndTheirTypes) {
     OpenOn(S("SELECT CAST(-1 AS SMALLINT) AS PETIT, CAST(4294967297 AS BIGINT) AS GRAND, "
              "CAST(-5 AS BIGINT) AS NEGATIF, CAST(123.45 AS NUMERIC(18,2)) AS MONTANT, "
@@ -348,10 +390,10 @@ TEST_F(DataSetTest, ParametersAndServerErrors) {
         S("SELECT BANQ_SOCIETE FROM BANQUE WHERE BANQ_SOCIETE STARTING WITH :P0"));
     ds.Prepare();
     ASSERT_EQ(ds.ParamCount(), 1);
-    ds.Params()->Vars(0)->SetAsString(S("Crédit d'Armor"));
+    ds.Params()->Vars(0)->SetAsString(S("CRÉDIT D'ARMOR"));
     ds.Open();
     ASSERT_FALSE(ds.IsEmpty());
-    EXPECT_EQ(ds.Fields(0)->AsString(), S("Crédit d'Armor"));
+    EXPECT_EQ(ds.Fields(0)->AsString(), S("CRÉDIT D'ARMOR"));
     const auto unknown = Raised<Exception>([&] { ds.ParamByName(S("P9")); });
     EXPECT_EQ(unknown.Message(), S("Parameter \"P9\" does not exist in idsEssai"));
     ds.Close();
