@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -48,11 +49,23 @@ thread_local bool TConnectScope::FInside = false;
 // does not wait for an attachment that will never be detached.
 class TDatabaseRegistry {
 public:
-    ~TDatabaseRegistry() {
+    // The registry itself outlives the client library (it was made before the library was
+    // loaded, so it is freed after the library has torn itself down): closing from here would
+    // call into a library that is gone. The closing at exit is done by CloseLeftConnections.
+    ~TDatabaseRegistry() = default;
+    void Add(TFIBDatabase* db) {
+        std::lock_guard guard(FLock);
+        FList.push_back(db);
+    }
+    void Remove(TFIBDatabase* db) {
+        std::lock_guard guard(FLock);
+        FList.erase(std::remove(FList.begin(), FList.end(), db), FList.end());
+    }
+    void CloseAll() {
         std::vector<TFIBDatabase*> left;
         {
             std::lock_guard guard(FLock);
-            left.swap(FList);
+            left = FList;
         }
         for (TFIBDatabase* db : left) {
             try {
@@ -62,23 +75,33 @@ public:
             }
         }
     }
-    void Add(TFIBDatabase* db) {
+
+    // Exit handlers run in the reverse order of their registration, the client library's own
+    // among them: registered once a library is loaded, the closing runs while that library can
+    // still detach. A library loaded later registers its own handlers after it, so each newly
+    // loaded library gets one more.
+    void CloseAtExitWhileLoaded(const IIBClientLibrary* library) {
         std::lock_guard guard(FLock);
-        FList.push_back(db);
-    }
-    void Remove(TFIBDatabase* db) {
-        std::lock_guard guard(FLock);
-        FList.erase(std::remove(FList.begin(), FList.end(), db), FList.end());
+        if (std::find(FCovered.begin(), FCovered.end(), library) != FCovered.end()) return;
+        FCovered.push_back(library);
+        std::atexit(CloseLeftConnections);
     }
 
 private:
+    static void CloseLeftConnections();
+
     std::mutex FLock;
     std::vector<TFIBDatabase*> FList;
+    std::vector<const IIBClientLibrary*> FCovered;
 };
 
 TDatabaseRegistry& DatabaseRegistry() {
     static TDatabaseRegistry registry;
     return registry;
+}
+
+void TDatabaseRegistry::CloseLeftConnections() {
+    DatabaseRegistry().CloseAll();
 }
 
 QString ExceptionText(const std::exception& e) {
@@ -283,6 +306,8 @@ void TFIBDatabase::CheckClientLibrary() {
         FClientLibLoaded = FClientLibrary != nullptr;
     }
     if (FClientLibrary && !FClientLibrary->LibraryLoaded()) FClientLibrary->LoadIBLibrary();
+    if (FClientLibrary && FClientLibrary->LibraryLoaded())
+        DatabaseRegistry().CloseAtExitWhileLoaded(FClientLibrary.get());
 }
 
 ISC_STATUS TFIBDatabase::Call(ISC_STATUS ErrCode, bool RaiseError) {

@@ -10,12 +10,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -656,14 +658,62 @@ TEST_F(Window, LinksHearStartsAndEndsWithThePendingState) {
 
 } // namespace
 
+namespace {
+
+const char* const SortieAttache = "--sortie-attache";
+
+// A program that attaches, starts a transaction, writes, and leaves main with all of it still
+// there: what it does is printed (the attachment), the rest is the exit's to tidy up.
+TpFIBDatabase* GardeeJusquALaFin = nullptr;
+
+int SortirAttache() {
+    GardeeJusquALaFin = new TpFIBDatabase;
+    ConfigureProgramConnection(*GardeeJusquALaFin);
+    GardeeJusquALaFin->SetSynchronizeTime(false);
+    GardeeJusquALaFin->Open(true);
+    auto* tr = new TpFIBTransaction(GardeeJusquALaFin);
+    ConfigureProgramWriteTransaction(*tr, GardeeJusquALaFin);
+    tr->StartTransaction();
+    std::printf("%d\n", GardeeJusquALaFin->AttachmentID());
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The alias store lives in a folder of the test run, never in the user's configuration.
     QTemporaryDir folder;
     AliasFolder = &folder;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+    if (argc > 1 && std::strcmp(argv[1], SortieAttache) == 0) return SortirAttache();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The end of the program
+
+TEST_F(Window, AProgramLeavingMainAttachedEndsCleanlyAndDetaches) {
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {S(SortieAttache)});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit)
+            << child.readAllStandardError().constData();
+        EXPECT_EQ(child.exitCode(), 0);
+        bool ok = false;
+        const qint32 attachment =
+            QString::fromLatin1(child.readAllStandardOutput()).trimmed().toInt(&ok);
+        ASSERT_TRUE(ok);
+        TObserver o;
+        EXPECT_EQ(
+            o.Int(Format(S("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %d"),
+                         attachment)),
+            0);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
