@@ -177,7 +177,7 @@ TEST_F(Chooser, SearchesListWhatTheTextMatchesOrderedByName) {
     QTest::keyClicks(dlg.edtRecherche, S("d'armor"));
     EXPECT_EQ(dlg.edtRecherche->text(), S("D'ARMOR"));
     QTest::keyClick(dlg.edtRecherche, Qt::Key_Return);
-    EXPECT_EQ(Listes(dlg), std::vector<QString>{NomLointain});
+    EXPECT_EQ(Listes(dlg), (std::vector<QString>{NomLointain, S("CRÉDIT D'ARMOR")}));
     EXPECT_EQ(dlg.idsListe->SelectSQL().Count(), 3);
     EXPECT_TRUE(dlg.idsListe->SelectSQL().Text().contains(S("LIKE '%D''ARMOR%'")));
     EXPECT_EQ(dlg.idsListe->Params()->Vars(0)->AsString(), S("D'A"));
@@ -192,7 +192,7 @@ TEST_F(Chooser, SearchesListWhatTheTextMatchesOrderedByName) {
     }
     Rechercher(dlg, S("18708"));
     const std::vector<QString> plage = Listes(dlg);
-    EXPECT_NE(std::find(plage.begin(), plage.end(), S("Banque Populaire (réseau régional)")),
+    EXPECT_NE(std::find(plage.begin(), plage.end(), S("BANQUE POPULAIRE (RÉSEAU RÉGIONAL)")),
               plage.end());
 
     // The picture searches too, and clearing the text lists everything again.
@@ -200,6 +200,30 @@ TEST_F(Chooser, SearchesListWhatTheTextMatchesOrderedByName) {
     QTest::mouseClick(dlg.btnGo, Qt::LeftButton);
     EXPECT_EQ(Listes(dlg), Attendus(banques, QString()));
     EXPECT_TRUE(dlg.isVisible()); // Enter never confirms a row
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
+TEST_F(Chooser, EveryBankIsFoundByItsNameTypedInAnyCase) {
+    TfrmBanqueChoix dlg(nullptr, frm.dbSource);
+    ASSERT_TRUE(dlg.DataInitialisation(-1, true, false));
+    dlg.show();
+    // The box turns letters to capitals and LIKE tells cases apart: a bank directory writes its
+    // names in capitals, so typing a name the way one speaks it finds it.
+    // Typed in full, as a user types a name; accented letters go through the box's own rule.
+    auto saisir = [&](const QString& texte) {
+        dlg.edtRecherche->clear();
+        dlg.edtRecherche->insert(texte);
+        QTest::keyClick(dlg.edtRecherche, Qt::Key_Return);
+    };
+    Rechercher(dlg, S("palatine"));
+    EXPECT_EQ(Listes(dlg), std::vector<QString>{S("BANQUE PALATINE")});
+    for (const Banque& b : banques) {
+        SCOPED_TRACE(b.nom.toStdString());
+        saisir(b.nom.toLower());
+        EXPECT_EQ(dlg.edtRecherche->text(), b.nom);
+        const std::vector<QString> liste = Listes(dlg);
+        EXPECT_NE(std::find(liste.begin(), liste.end(), b.nom), liste.end());
+    }
     EXPECT_TRUE(boxes.errors.empty());
 }
 
@@ -286,11 +310,11 @@ TEST_F(Chooser, AChosenBankFillsTheFieldsAndTheLabel) {
         };
     };
     EXPECT_EQ(Choisir(frm.lblAncien_Info, premiere("SOGEFRPP")), TfrmBanqueChoix::mrOk);
-    EXPECT_EQ(frm.lblAncien_Info->text(), S("Société Générale (30003/SOGEFRPP)"));
-    EXPECT_EQ(frm.Ancien_ID, IdDe(S("Société Générale")));
+    EXPECT_EQ(frm.lblAncien_Info->text(), S("SOCIÉTÉ GÉNÉRALE (30003/SOGEFRPP)"));
+    EXPECT_EQ(frm.Ancien_ID, IdDe(S("SOCIÉTÉ GÉNÉRALE")));
     EXPECT_EQ(frm.Ancien_Code, S("30003"));
     EXPECT_EQ(frm.Ancien_BIC, S("SOGEFRPP"));
-    EXPECT_EQ(frm.Ancien_Nom, S("Société Générale"));
+    EXPECT_EQ(frm.Ancien_Nom, S("SOCIÉTÉ GÉNÉRALE"));
 
     // A network has no bank code: the grid shows its range, the label nothing before the slash.
     EXPECT_EQ(Choisir(frm.lblNouveau_Info,
@@ -302,9 +326,9 @@ TEST_F(Chooser, AChosenBankFillsTheFieldsAndTheLabel) {
                           EXPECT_EQ(dlg.sCodeFinChoisi, S("19906"));
                       }),
               TfrmBanqueChoix::mrOk);
-    EXPECT_EQ(frm.lblNouveau_Info->text(), S("Crédit Agricole (caisses régionales) (/AGRIFRPP)"));
+    EXPECT_EQ(frm.lblNouveau_Info->text(), S("CRÉDIT AGRICOLE (CAISSES RÉGIONALES) (/AGRIFRPP)"));
     EXPECT_TRUE(frm.Nouveau_Code.isEmpty());
-    EXPECT_EQ(frm.Nouveau_ID, IdDe(S("Crédit Agricole (caisses régionales)")));
+    EXPECT_EQ(frm.Nouveau_ID, IdDe(S("CRÉDIT AGRICOLE (CAISSES RÉGIONALES)")));
 
     // A foreign bank has neither code nor range: an empty code column.
     EXPECT_EQ(Choisir(frm.lblNouveau_Info,
@@ -315,7 +339,7 @@ TEST_F(Chooser, AChosenBankFillsTheFieldsAndTheLabel) {
                           QTest::mouseClick(dlg.btnOK, Qt::LeftButton);
                       }),
               TfrmBanqueChoix::mrOk);
-    EXPECT_EQ(frm.lblNouveau_Info->text(), S("KBC Bank (/KREDBEBB)"));
+    EXPECT_EQ(frm.lblNouveau_Info->text(), S("KBC BANK (/KREDBEBB)"));
 
     // The identifier past 32 bits reaches the window whole.
     EXPECT_EQ(Choisir(frm.lblAncien_Info, premiere("D'ARMOR")), TfrmBanqueChoix::mrOk);
@@ -387,7 +411,7 @@ TEST_F(Chooser, ARefusedCommitKeepsTheDialogOpen) {
     // The list was closed before the commit; Enter reads it again and the dialog goes on.
     EXPECT_FALSE(dlg.idsListe->Active());
     Rechercher(dlg, S("SOGEFRPP"));
-    EXPECT_EQ(Listes(dlg), std::vector<QString>{S("Société Générale")});
+    EXPECT_EQ(Listes(dlg), std::vector<QString>{S("SOCIÉTÉ GÉNÉRALE")});
 
     q.SQL().SetText(S("SELECT RDB$SET_CONTEXT('USER_TRANSACTION', 'REFUS', NULL) FROM "
                       "RDB$DATABASE"));

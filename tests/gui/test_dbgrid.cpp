@@ -23,7 +23,7 @@
 
 namespace {
 
-// The mandate list's select for BNP Paribas (identifier 1, bank code 30004), active mandates
+// The mandate list's select for BNP PARIBAS (identifier 1, bank code 30004), active mandates
 // only, cut to its first 200 rows so that the end of the list is known.
 const QString MandatsBNP =
     S("SELECT CMAN_ID, CMAN_IDCLI, CLI_NOM || ' ' || CLI_PRENOM AS NP, CMAN_ACTIF, CMAN_IDBANQ, "

@@ -303,7 +303,7 @@ TEST(DonneesDemo, CasParticuliersPresents) {
               5);
 
     // One byte per accented letter: the text went in as ISO 8859-1, not as UTF-8 read as it.
-    const QString nom = QString::fromUtf8("Crédit d'Armor");
+    const QString nom = QString::fromUtf8("CRÉDIT D'ARMOR");
     EXPECT_EQ(
         requete(
             r,
