@@ -3,7 +3,12 @@
 #include "Dialogs.h"
 #include "SysUtils.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #ifdef Q_OS_UNIX
@@ -45,23 +50,30 @@ namespace {
 
 // The handler may only write: the closing itself runs in the event loop, woken by this pipe.
 int TerminationPipe[2] = {-1, -1};
+volatile std::sig_atomic_t TerminationSignalled = 0;
 
 extern "C" void OnTermination(int) {
+    TerminationSignalled = 1;
     const char signalled = 1;
     [[maybe_unused]] const ssize_t written = write(TerminationPipe[1], &signalled, 1);
 }
 
 } // namespace
 
+bool TerminationRequested() {
+    return TerminationSignalled != 0;
+}
+
 void TApplication::CloseOnTermination(QWidget* window) {
     if (TerminationPipe[0] >= 0) return;
     if (pipe2(TerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    FTerminationWindow = window;
     auto* notifier = new QSocketNotifier(TerminationPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, window, [window] {
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char drained[16];
         while (read(TerminationPipe[0], drained, sizeof drained) > 0) {
         }
-        window->close();
+        BeginTermination();
     });
     struct sigaction action = {};
     action.sa_handler = OnTermination;
@@ -71,5 +83,82 @@ void TApplication::CloseOnTermination(QWidget* window) {
     sigaction(SIGINT, &action, nullptr);
 }
 #else
-void TApplication::CloseOnTermination(QWidget*) {}
+bool TerminationRequested() {
+    return false;
+}
+
+void TApplication::CloseOnTermination(QWidget* window) {
+    FTerminationWindow = window;
+}
 #endif
+
+void TApplication::BeginTermination() {
+    if (FTerminating) return;
+    FTerminating = true;
+    FTerminationClock.start();
+    // A timer rather than one pass: its ticks reach whatever event loop runs, a dialog's
+    // included, and each tick closes the innermost thing still open; what a closed dialog's
+    // caller does next (another box, the end of a run) is met by the following ticks.
+    FTerminationTimer = new QTimer(this);
+    FTerminationTimer->setInterval(20);
+    connect(FTerminationTimer, &QTimer::timeout, this, [this] { TerminationStep(); });
+    FTerminationTimer->start();
+    TerminationStep();
+}
+
+namespace {
+
+// Closes a modal dialog the way its user cancels it.
+void CancelDialog(QWidget* modal) {
+    if (auto* progress = qobject_cast<QProgressDialog*>(modal)) {
+        progress->cancel();
+        return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (QAbstractButton* escape = box->escapeButton()) {
+            escape->click();
+            return;
+        }
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->reject();
+        return;
+    }
+    modal->close();
+}
+
+} // namespace
+
+void TApplication::TerminationStep() {
+    if (FTerminationClock.elapsed() > TerminationDeadline) {
+        // Something keeps refusing to close: every event loop is left and main returns, whose
+        // objects then end their transactions and connections as they are destroyed.
+        FTerminationTimer->stop();
+        QCoreApplication::exit(0);
+        return;
+    }
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        return;
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        CancelDialog(modal);
+        return;
+    }
+    QWidget* window = FTerminationWindow;
+    if (!window) return;
+    // A task that lets events through while it works shows its progress; stopped, it ends
+    // after the item in hand and its dialog goes with it.
+    const QList<QProgressDialog*> progress = window->findChildren<QProgressDialog*>();
+    if (!progress.isEmpty()) {
+        for (QProgressDialog* dialog : progress)
+            if (!dialog->wasCanceled()) dialog->cancel();
+        return;
+    }
+    // Inside a nested loop something is still under way beneath the window: wait for it.
+    if (thread()->loopLevel() > 1) return;
+    // A close refused with a message is tried again once the message has been answered.
+    if (!window->close()) return;
+    FTerminationTimer->stop();
+    QCoreApplication::quit();
+}

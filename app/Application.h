@@ -3,10 +3,13 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
 
 #include <exception>
 #include <utility>
 
+class QTimer;
 class QWidget;
 
 // Shows the exception in flight in the error box: nothing for EAbort, the message with the
@@ -30,6 +33,10 @@ template <typename F> auto Protected(F handler) {
     return [handler = std::move(handler)](auto&&...) { Protect(handler); };
 }
 
+// True once a termination signal has arrived, even before the event loop has seen it: a task
+// that lets no events through for a while can still stop at its next step.
+bool TerminationRequested();
+
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
@@ -38,9 +45,28 @@ public:
     // other instead of ending the program.
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // SIGTERM (a session's end, a service manager, `kill`) and SIGINT close the window as its
-    // user would, which ends the reading transaction and disconnects. Call it once the window
-    // has connected: by then the client library has put in handlers of its own for both, which
-    // drop the program's attachments and leave it running without a connection.
+    // SIGTERM (a session's end, a service manager, `kill`) and SIGINT end the program as its
+    // user would, from the innermost dialog outwards: a dialog is closed as its cancel button
+    // closes it, a message box gets its cancelling answer, a running task's progress dialog is
+    // stopped as its button stops it, and once nothing is left open the window is closed, which
+    // ends the reading transaction and disconnects. Call it once the window has connected: by
+    // then the client library has put in handlers of its own for both, which drop the program's
+    // attachments and leave it running without a connection.
     void CloseOnTermination(QWidget* window);
+
+    // True from the termination signal on.
+    bool Terminating() const { return FTerminating; }
+
+    // What is left of a termination after this long is cut short: every event loop is left, so
+    // that the program ends even if something keeps refusing to close.
+    static constexpr int TerminationDeadline = 5000; // ms
+
+private:
+    void BeginTermination();
+    void TerminationStep();
+
+    QPointer<QWidget> FTerminationWindow;
+    QTimer* FTerminationTimer = nullptr;
+    QElapsedTimer FTerminationClock;
+    bool FTerminating = false;
 };

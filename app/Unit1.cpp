@@ -161,7 +161,9 @@ public:
             }
         }
         if (FFrm.OnProgression) FFrm.OnProgression(fait, FListe);
-        return dlg->wasCanceled();
+        // A termination signal stops the run as "Arrêter" does, without waiting for the
+        // dialog to let the event through.
+        return dlg->wasCanceled() || TerminationRequested();
     }
 
 private:

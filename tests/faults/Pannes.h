@@ -112,4 +112,9 @@ public:
 // The end-of-run box's text for mandates passed over.
 QString TexteEcartes(int ecartes, int traites);
 
+// The program of the termination tests, started with "--terminaison SCENARIO": the window with
+// its real boxes, a dialog open (the chooser, the run's confirmation, the run's progress), and
+// "pret" said on stdout once the signal may come.
+int EnfantTerminaison(int argc, char** argv);
+
 } // namespace Pannes

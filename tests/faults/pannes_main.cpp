@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
     qputenv("FIREBIRD", Pannes::Racine().toLocal8Bit());
     qputenv("FIREBIRD_BOOT_BUILD", "1");
     if (argc == 3 && std::strcmp(argv[1], "--enfant") == 0) return Enfant(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--terminaison") == 0)
+        return Pannes::EnfantTerminaison(argc, argv);
 
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);
