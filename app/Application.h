@@ -54,9 +54,6 @@ public:
     // attachments and leave it running without a connection.
     void CloseOnTermination(QWidget* window);
 
-    // True from the termination signal on.
-    bool Terminating() const { return FTerminating; }
-
     // What is left of a termination after this long is cut short: every event loop is left, so
     // that the program ends even if something keeps refusing to close.
     static constexpr int TerminationDeadline = 5000; // ms
