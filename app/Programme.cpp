@@ -20,6 +20,15 @@ QStringList ProgramConnectParams(const QString& password) {
             QStringLiteral("password=") + password};
 }
 
+QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password) {
+    if (!connexion.CompteSaisi()) return ProgramConnectParams(password);
+    QStringList lines{QStringLiteral("user_name=") + connexion.Utilisateur,
+                      QStringLiteral("lc_ctype=ISO8859_1")};
+    if (!connexion.Role.isEmpty()) lines << QStringLiteral("sql_role_name=") + connexion.Role;
+    lines << QStringLiteral("password=") + password;
+    return lines;
+}
+
 QStringList ProgramReadTransactionParams() {
     return {QStringLiteral("write"), QStringLiteral("nowait"), QStringLiteral("concurrency")};
 }
@@ -30,12 +39,19 @@ QStringList ProgramWriteTransactionParams() {
 }
 
 void SetProgramConnectParams(TFIBDatabase& db, const QString& password, const QString& name) {
-    db.SetDBName(name);
+    TConnexionProgramme connexion;
+    connexion.Base = name;
+    SetProgramConnectParams(db, connexion, password);
+}
+
+void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connexion,
+                             const QString& password) {
+    db.SetDBName(connexion.Base);
     // Line by line, as the window always did: each line is a change the connection is told of.
     db.DBParams().Clear();
-    for (const QString& line : ProgramConnectParams(password))
+    for (const QString& line : ProgramConnectParams(connexion, password))
         db.DBParams().Add(line);
-    db.SetLibraryName(ProgramLibraryName());
+    db.SetLibraryName(connexion.Bibliotheque);
 }
 
 void ConfigureProgramConnection(TFIBDatabase& db, const QString& name) {

@@ -248,7 +248,37 @@ void TFIBDatabase::SetHandle(isc_db_handle value) {
 }
 
 void TFIBDatabase::DBParamsChanging(TDBParams&) {
-    CheckInactive();
+    if (!FForgettingPassword) CheckInactive();
+}
+
+namespace {
+
+// Overwrites the characters of a text nobody else shares; a shared text is left to its other
+// holders, whose copies are wiped in their turn.
+void WipeText(QString& text) {
+    if (text.isDetached()) std::fill(text.begin(), text.end(), QChar(u'\0'));
+    text.clear();
+}
+
+} // namespace
+
+void TFIBDatabase::ForgetPassword() {
+    FForgettingPassword = true;
+    try {
+        for (int i = IndexOfDBConst(*FDBParams, DPBConstantName(isc_dpb_password)); i >= 0;
+             i = IndexOfDBConst(*FDBParams, DPBConstantName(isc_dpb_password))) {
+            QString line = FDBParams->Strings(i);
+            FDBParams->Delete(i);
+            WipeText(line);
+        }
+    } catch (...) {
+        FForgettingPassword = false;
+        throw;
+    }
+    FForgettingPassword = false;
+    if (!FDPB.isEmpty() && FDPB.isDetached()) std::fill(FDPB.begin(), FDPB.end(), '\0');
+    FDPB.clear();
+    FDBParamsChanged = true;
 }
 
 void TFIBDatabase::DBParamsChanged(TDBParams&) {
