@@ -129,21 +129,21 @@ TConfiguration LireConfiguration(const QString& fichier) {
     QHash<QString, int> vues;
     for (const TLigneCle& l : LignesDuFichier(fichier)) {
         if (l.cle.isEmpty()) {
-            erreur(l.ligne, QStringLiteral("ligne illisible (ni « [groupe] » ni « clé = valeur »)"));
+            erreur(l.ligne,
+                   QStringLiteral("ligne illisible (ni « [groupe] » ni « clé = valeur »)"));
             continue;
         }
-        const bool connue =
-            l.groupe == Groupe && (l.cle == CleBase || l.cle == CleUtilisateur ||
-                                   l.cle == CleRole || l.cle == CleBibliotheque);
+        const bool connue = l.groupe == Groupe && (l.cle == CleBase || l.cle == CleUtilisateur ||
+                                                   l.cle == CleRole || l.cle == CleBibliotheque);
         if (!connue) {
             if (l.groupe == Groupe)
                 erreur(l.ligne, QStringLiteral("clé inconnue « %1 »").arg(l.cle));
             else if (l.groupe.isEmpty())
-                erreur(l.ligne,
-                       QStringLiteral("clé « %1 » hors du groupe [connexion]").arg(l.cle));
+                erreur(l.ligne, QStringLiteral("clé « %1 » hors du groupe [connexion]").arg(l.cle));
             else
-                erreur(l.ligne, QStringLiteral("clé « %1 » dans le groupe inconnu [%2]")
-                                    .arg(l.cle, l.groupe));
+                erreur(
+                    l.ligne,
+                    QStringLiteral("clé « %1 » dans le groupe inconnu [%2]").arg(l.cle, l.groupe));
             continue;
         }
         if (const int premiere = vues.value(l.cle); premiere > 0) {

@@ -20,6 +20,10 @@ QLineEdit* ChampLecture(QWidget* parent, const char* name, const QString& texte)
     // Shown for the user to check, not to edit or tab through.
     edit->setFocusPolicy(Qt::NoFocus);
     edit->setCursorPosition(0);
+    // The window's colour behind them: only the password is for typing.
+    QPalette pal = edit->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+    edit->setPalette(pal);
     return edit;
 }
 

@@ -20,8 +20,7 @@ protected:
         FAncienHome = qgetenv("XDG_CONFIG_HOME");
         FAncienDirs = qgetenv("XDG_CONFIG_DIRS");
         qputenv("XDG_CONFIG_HOME", Chemin("home").toLocal8Bit());
-        qputenv("XDG_CONFIG_DIRS",
-                (Chemin("systeme1") + u':' + Chemin("systeme2")).toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", (Chemin("systeme1") + u':' + Chemin("systeme2")).toLocal8Bit());
     }
     void TearDown() override {
         qputenv("XDG_CONFIG_HOME", FAncienHome);
@@ -89,16 +88,16 @@ TEST_F(Dossiers, EveryKeyIsReadAndTheRoleIsAnIdentifierInCapitals) {
 }
 
 TEST_F(Dossiers, EachUnusableLineIsReportedWithThePathAndItsLine) {
-    const QString f = Ecrire("home", "[connexion]\n"                  // 1
-                                     "base=\n"                        // 2
-                                     "serveur=autre:BASE\n"           // 3
-                                     "role=RAVELIN-LECTURE\n"         // 4
-                                     "utilisateur=\n"                 // 5
-                                     "\n"                             // 6
-                                     "n'importe quoi\n"               // 7
-                                     "bibliotheque=   \n"             // 8
-                                     "[autre]\n"                      // 9
-                                     "base=ailleurs:B\n");            // 10
+    const QString f = Ecrire("home", "[connexion]\n"          // 1
+                                     "base=\n"                // 2
+                                     "serveur=autre:BASE\n"   // 3
+                                     "role=RAVELIN-LECTURE\n" // 4
+                                     "utilisateur=\n"         // 5
+                                     "\n"                     // 6
+                                     "n'importe quoi\n"       // 7
+                                     "bibliotheque=   \n"     // 8
+                                     "[autre]\n"              // 9
+                                     "base=ailleurs:B\n");    // 10
     const TConfiguration c = LireConfiguration(f);
     const QString l = f + QStringLiteral(", ligne ");
     const QString nomDeRole = S(" n'est pas un nom de rôle (une lettre, puis des lettres, des "
@@ -147,9 +146,9 @@ TEST_F(Dossiers, EachUnusableLineIsReportedWithThePathAndItsLine) {
 TEST(ParametresProgramme, AnAccountSendsItsNameRoleAndPasswordAndSysdbaStaysAsItWas) {
     TStringList lignes;
     lignes.SetStringList(ProgramConnectParams(TConnexionProgramme(), QStringLiteral("pw")));
-    EXPECT_EQ(lignes.ToStringList(), QStringList({QStringLiteral("user_name=SYSDBA"),
-                                                  QStringLiteral("lc_ctype=ISO8859_1"),
-                                                  QStringLiteral("password=pw")}));
+    EXPECT_EQ(lignes.ToStringList(),
+              QStringList({QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=ISO8859_1"),
+                           QStringLiteral("password=pw")}));
 
     TConnexionProgramme compte;
     compte.Utilisateur = QStringLiteral("jdupont");
