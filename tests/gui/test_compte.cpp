@@ -65,8 +65,8 @@ QString BaseDeLInstance() {
     const QString racine = QFileInfo(qEnvironmentVariable("RAVELIN_FB_ROOT")).canonicalFilePath();
     QFile port(racine + QStringLiteral("/port"));
     if (!port.open(QIODevice::ReadOnly)) return {};
-    return QStringLiteral("127.0.0.1/") + QString::fromLatin1(port.readAll().trimmed()) +
-           u':' + racine + QStringLiteral("/talvik.fdb");
+    return QStringLiteral("127.0.0.1/") + QString::fromLatin1(port.readAll().trimmed()) + u':' +
+           racine + QStringLiteral("/talvik.fdb");
 }
 
 // SYSDBA with the program's password: sets accounts and data up and reads results back.
@@ -148,12 +148,12 @@ protected:
         ASSERT_FALSE(base.isEmpty());
         motDePasse = NouveauMotDePasse();
         // RAVELIN comes from sql/droits.sql, which the instance loaded.
-        admin.Executer(QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'")
-                           .arg(AvecRole, motDePasse));
-        admin.Executer(QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'")
-                           .arg(SansRole, motDePasse));
-        admin.Executer(QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'")
-                           .arg(Lecteur, motDePasse));
+        admin.Executer(
+            QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'").arg(AvecRole, motDePasse));
+        admin.Executer(
+            QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'").arg(SansRole, motDePasse));
+        admin.Executer(
+            QStringLiteral("CREATE OR ALTER USER %1 PASSWORD '%2'").arg(Lecteur, motDePasse));
         // A grant given by an earlier test stays; giving it again is refused or warned about.
         auto accorder = [this](const QString& sql) {
             try {
@@ -163,8 +163,8 @@ protected:
         };
         accorder(QStringLiteral("GRANT RAVELIN TO ") + AvecRole);
         for (const char* table : {"BANQUE", "CLIENTS", "CLIENTS_MANDAT"})
-            accorder(QStringLiteral("GRANT SELECT ON %1 TO USER %2")
-                         .arg(QLatin1String(table), Lecteur));
+            accorder(
+                QStringLiteral("GRANT SELECT ON %1 TO USER %2").arg(QLatin1String(table), Lecteur));
         Nettoyer();
         admin.Executer(QStringLiteral("INSERT INTO BANQUE (BANQ_ID, BANQ_SOCIETE, BANQ_BIC, "
                                       "BANQ_BANQUE) VALUES (%1, 'Banque Ancienne', "
@@ -174,8 +174,8 @@ protected:
                                       "BANQ_BANQUE) VALUES (%1, 'Banque Nouvelle', "
                                       "'NOUVFRPPXXX', '12345')")
                            .arg(BanqueNouvelle));
-        admin.Executer(QStringLiteral("INSERT INTO CLIENTS VALUES (%1, 'RAVCOMPTE', 'Anne')")
-                           .arg(Client));
+        admin.Executer(
+            QStringLiteral("INSERT INTO CLIENTS VALUES (%1, 'RAVCOMPTE', 'Anne')").arg(Client));
         for (const auto& [id, iban] : {std::pair{M1, "FR7699999678901234567890123"},
                                        std::pair{M2, "FR7699999111111000000001128"}})
             admin.Executer(QStringLiteral("INSERT INTO CLIENTS_MANDAT (CMAN_ID, CMAN_IDCLI, "
@@ -263,17 +263,15 @@ QStringList Textes(const std::vector<RecordedBox>& list) {
 // Every file under the folders a test run gives the program, in which the text shows in one of
 // the encodings a program could have written it in.
 QStringList FichiersContenant(const QString& texte) {
-    QStringList dossiers{qEnvironmentVariable("XDG_CONFIG_HOME"),
-                         qEnvironmentVariable("XDG_DATA_HOME"),
-                         QFileInfo(QSettings(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("Orvane_Software"),
-                                             QStringLiteral("Aliases"))
-                                       .fileName())
-                             .path()};
+    QStringList dossiers{
+        qEnvironmentVariable("XDG_CONFIG_HOME"), qEnvironmentVariable("XDG_DATA_HOME"),
+        QFileInfo(QSettings(QSettings::IniFormat, QSettings::UserScope,
+                            QStringLiteral("Orvane_Software"), QStringLiteral("Aliases"))
+                      .fileName())
+            .path()};
     dossiers << qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts);
-    const QByteArray formes[] = {texte.toUtf8(),
-                                 QByteArray(reinterpret_cast<const char*>(texte.utf16()),
-                                            texte.size() * 2)};
+    const QByteArray formes[] = {
+        texte.toUtf8(), QByteArray(reinterpret_cast<const char*>(texte.utf16()), texte.size() * 2)};
     QStringList trouves;
     for (const QString& dossier : dossiers) {
         QDirIterator it(dossier, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -332,22 +330,22 @@ TEST_F(Compte, WithTheRoleAWrongPasswordIsRetriedThenListsAndChangesEndToEnd) {
     EXPECT_EQ(VuParLeServeur(AvecRole), QStringLiteral("RAVTEST_ROLE|RAVELIN|Srp"));
     // Attached, the connection keeps no password.
     EXPECT_TRUE(GetDBParamByDPB(frm->dbSource->DBParams(), isc_dpb_password).isEmpty());
-    EXPECT_EQ(frm->dbSource->DBParams().ToStringList(),
-              QStringList({QStringLiteral("user_name=ravtest_role"),
-                           QStringLiteral("lc_ctype=ISO8859_1"),
-                           QStringLiteral("sql_role_name=RAVELIN")}));
+    EXPECT_EQ(
+        frm->dbSource->DBParams().ToStringList(),
+        QStringList({QStringLiteral("user_name=ravtest_role"), QStringLiteral("lc_ctype=ISO8859_1"),
+                     QStringLiteral("sql_role_name=RAVELIN")}));
 
     // « Modifier » on M1 and M2, then « Recréer » moves them back as new copies.
     EXPECT_EQ(Verifier(), QStringList({M1, M2}));
     Changer(0);
     EXPECT_TRUE(Textes(boxes.messages).filter(S("n'ont pas pu"), Qt::CaseInsensitive).isEmpty())
         << Textes(boxes.messages).join(u'\n').toStdString();
-    EXPECT_EQ(admin.Mandats(),
-              QStringList({M1 + QStringLiteral("|-1|") + BanqueNouvelle +
-                               QStringLiteral("|FR7612345678901234567890104|NOUVFRPPXXX|RUM-") + M1,
-                           M2 + QStringLiteral("|-1|") + BanqueNouvelle +
-                               QStringLiteral("|FR7612345111111000000001109|NOUVFRPPXXX|RUM-") +
-                               M2}));
+    EXPECT_EQ(
+        admin.Mandats(),
+        QStringList({M1 + QStringLiteral("|-1|") + BanqueNouvelle +
+                         QStringLiteral("|FR7612345678901234567890104|NOUVFRPPXXX|RUM-") + M1,
+                     M2 + QStringLiteral("|-1|") + BanqueNouvelle +
+                         QStringLiteral("|FR7612345111111000000001109|NOUVFRPPXXX|RUM-") + M2}));
     std::swap(frm->Ancien_ID, frm->Nouveau_ID);
     frm->Ancien_Code = QStringLiteral("12345");
     frm->Nouveau_Code = QStringLiteral("99999");
@@ -435,8 +433,8 @@ TEST_F(Compte, WithoutTheRoleTheListingShowsTheServersRefusal) {
     EXPECT_EQ(VuParLeServeur(SansRole), QStringLiteral("RAVTEST_SANS|NONE|Srp"));
     EXPECT_TRUE(Verifier().isEmpty());
     ASSERT_EQ(boxes.errors.size(), 1u);
-    EXPECT_TRUE(boxes.errors[0].text.contains(
-        QStringLiteral("No permission for SELECT access to TABLE ")))
+    EXPECT_TRUE(
+        boxes.errors[0].text.contains(QStringLiteral("No permission for SELECT access to TABLE ")))
         << boxes.errors[0].text.toStdString();
     EXPECT_FALSE(frm->ConnexionPerdue());
     EXPECT_TRUE(frm->dbSource->Connected());
@@ -507,19 +505,20 @@ TEST_F(Compte, TheRoleGrantsExactlyWhatTheProgramUses) {
     };
     EXPECT_EQ(refus(QStringLiteral("DELETE FROM CLIENTS_MANDAT WHERE CMAN_ID = ") + M1),
               QStringLiteral("No permission for DELETE access to TABLE CLIENTS_MANDAT."));
-    EXPECT_EQ(refus(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = 'X' WHERE CMAN_ID = ") +
-                    M1),
-              QStringLiteral("No permission for UPDATE access to COLUMN "
-                             "CLIENTS_MANDAT.CMAN_MANDAT."));
-    EXPECT_EQ(refus(QStringLiteral("UPDATE BANQUE SET BANQ_BIC = 'X' WHERE BANQ_ID = ") +
-                    BanqueAncienne),
-              QStringLiteral("No permission for UPDATE access to TABLE BANQUE."));
+    EXPECT_EQ(
+        refus(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = 'X' WHERE CMAN_ID = ") + M1),
+        QStringLiteral("No permission for UPDATE access to COLUMN "
+                       "CLIENTS_MANDAT.CMAN_MANDAT."));
+    EXPECT_EQ(
+        refus(QStringLiteral("UPDATE BANQUE SET BANQ_BIC = 'X' WHERE BANQ_ID = ") + BanqueAncienne),
+        QStringLiteral("No permission for UPDATE access to TABLE BANQUE."));
     EXPECT_EQ(refus(QStringLiteral("INSERT INTO CLIENTS (CLI_NOM) VALUES ('X')")),
               QStringLiteral("No permission for INSERT access to TABLE CLIENTS."));
     EXPECT_EQ(refus(QStringLiteral("SELECT X FROM RAVTEST_AUTRE")),
               QStringLiteral("No permission for SELECT access to TABLE RAVTEST_AUTRE."));
-    EXPECT_TRUE(refus(QStringLiteral("ALTER TABLE CLIENTS_MANDAT ADD RAVTEST_X INTEGER"))
-                    .endsWith(QStringLiteral("No permission for ALTER access to TABLE CLIENTS_MANDAT.")));
+    EXPECT_TRUE(
+        refus(QStringLiteral("ALTER TABLE CLIENTS_MANDAT ADD RAVTEST_X INTEGER"))
+            .endsWith(QStringLiteral("No permission for ALTER access to TABLE CLIENTS_MANDAT.")));
     // And what it may do: the « Recréer » insert's generator.
     EXPECT_EQ(refus(QStringLiteral("SELECT NEXT VALUE FOR IDGENERIQUE FROM RDB$DATABASE")),
               QString());
@@ -529,9 +528,8 @@ TEST_F(Compte, TheRoleGrantsExactlyWhatTheProgramUses) {
 }
 
 TEST(ConfigurationInutilisable, ShowsOneErrorBoxWithThePlaceAndDoesNotConnect) {
-    const QString fichier =
-        qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':').value(0) +
-        QStringLiteral("/ravelin/ravelin.conf");
+    const QString fichier = qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':').value(0) +
+                            QStringLiteral("/ravelin/ravelin.conf");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(fichier).path()));
     {
         QFile f(fichier);
