@@ -21,11 +21,10 @@ QStringList ProgramConnectParams(const QString& password) {
 }
 
 QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password) {
-    if (!connexion.CompteSaisi()) return ProgramConnectParams(password);
-    QStringList lines{QStringLiteral("user_name=") + connexion.Utilisateur,
-                      QStringLiteral("lc_ctype=ISO8859_1")};
-    if (!connexion.Role.isEmpty()) lines << QStringLiteral("sql_role_name=") + connexion.Role;
-    lines << QStringLiteral("password=") + password;
+    QStringList lines = ProgramConnectParams(password);
+    if (connexion.CompteSaisi()) lines[0] = QStringLiteral("user_name=") + connexion.Utilisateur;
+    if (!connexion.Role.isEmpty())
+        lines.insert(2, QStringLiteral("sql_role_name=") + connexion.Role);
     return lines;
 }
 

@@ -29,8 +29,9 @@ struct TConnexionProgramme {
 
 // The connection's parameter lines with the given password.
 QStringList ProgramConnectParams(const QString& password);
-// The same for a connection: SYSDBA's lines exactly as above, or the account's user name, the
-// character set, the role when there is one and the password.
+// The same for a connection: the account's user name (SYSDBA without one), the character set,
+// the role when there is one, and the password. Without account and role, exactly the lines
+// above.
 QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password);
 // The parameter lines of transSource and transLocale.
 QStringList ProgramReadTransactionParams();

@@ -304,7 +304,9 @@ TEST_F(Compte, WithTheRoleAWrongPasswordIsRetriedThenListsAndChangesEndToEnd) {
                              lectureSeule =
                                  dlg.edtServeur->isReadOnly() && dlg.edtUtilisateur->isReadOnly();
                              masque = dlg.edtMotDePasse->echoMode() == QLineEdit::Password;
-                             focalise = QApplication::focusWidget() == dlg.edtMotDePasse;
+                             // The typing goes to the password as soon as the dialog is up.
+                             focalise = QTest::qWaitForWindowActive(&dlg) &&
+                                        QApplication::focusWidget() == dlg.edtMotDePasse;
                              Saisir(dlg, motDePasse + QStringLiteral("faux"));
                          },
                          [&](TfrmConnexion& dlg) {

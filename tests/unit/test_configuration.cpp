@@ -160,4 +160,10 @@ TEST(ParametresProgramme, AnAccountSendsItsNameRoleAndPasswordAndSysdbaStaysAsIt
     lignes.SetStringList(ProgramConnectParams(compte, QStringLiteral("s3cr")));
     EXPECT_EQ(GenerateDPB(lignes, true),
               QByteArray("\x01\x1c\x07jdupont\x30\x09ISO8859_1\x1d\x04s3cr"));
+    // A role without an account is SYSDBA's.
+    TConnexionProgramme role;
+    role.Role = QStringLiteral("RAVELIN");
+    lignes.SetStringList(ProgramConnectParams(role, QStringLiteral("pw")));
+    EXPECT_EQ(GenerateDPB(lignes, true),
+              QByteArray("\x01\x1c\x06SYSDBA\x30\x09ISO8859_1\x3c\x07RAVELIN\x1d\x02pw"));
 }
