@@ -253,8 +253,8 @@ void TFIBDatabase::DBParamsChanging(TDBParams&) {
 
 namespace {
 
-// Overwrites the characters of a text nobody else shares; a shared text is left to its other
-// holders, whose copies are wiped in their turn.
+// Overwrites the characters of a text before letting it go, when it is the text's only holder:
+// writing into a shared one would only make a copy to overwrite.
 void WipeText(QString& text) {
     if (text.isDetached()) std::fill(text.begin(), text.end(), QChar(u'\0'));
     text.clear();

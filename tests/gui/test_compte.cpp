@@ -101,6 +101,45 @@ private:
     TpFIBDatabase FDb;
 };
 
+// A connection of an account of these tests, outside the window.
+class Session {
+public:
+    Session(const QString& base, const QString& compte, const QString& role,
+            const QString& motDePasse) {
+        TConnexionProgramme c;
+        c.Base = base;
+        c.Utilisateur = compte;
+        c.Role = role;
+        FDb.SetSynchronizeTime(false);
+        SetProgramConnectParams(FDb, c, motDePasse);
+        FDb.Open(true);
+        FDb.ForgetPassword();
+    }
+    void Fermer() { FDb.Close(); }
+    // The server's words when it refuses the statement; empty when it runs (rolled back).
+    QString Refus(const QString& sql) {
+        TpFIBTransaction tr;
+        tr.SetDefaultDatabase(&FDb);
+        tr.StartTransaction();
+        TpFIBQuery q;
+        q.SetDatabase(&FDb);
+        q.SetTransaction(&tr);
+        q.SQL().SetText(sql);
+        QString message;
+        try {
+            q.ExecQuery();
+        } catch (const EFIBInterBaseError& e) {
+            message = e.IBMessage();
+        }
+        q.Close();
+        tr.Rollback();
+        return message.trimmed();
+    }
+
+private:
+    TpFIBDatabase FDb;
+};
+
 // Answers the login dialog while it is up, one step per tick: a refused attempt leaves the
 // same dialog open for the next step. A dialog up with no step left is cancelled, so that a
 // test never hangs on it.
@@ -461,6 +500,10 @@ TEST_F(Compte, ARefusedWriteIsPassedOverAndNotTakenForALostConnection) {
         EXPECT_TRUE(frm->dbSource->Connected());
         EXPECT_EQ(admin.Mandats(), avant);
     }
+    // What each mandate's write met: a refusal of the server, not a lock.
+    Session lecteur(base, Lecteur, QString(), motDePasse);
+    EXPECT_EQ(lecteur.Refus(RecreerDeactivateSQL(M1)),
+              QStringLiteral("No permission for UPDATE access to TABLE CLIENTS_MANDAT."));
 }
 
 TEST_F(Compte, TheRoleGrantsExactlyWhatTheProgramUses) {
@@ -478,33 +521,8 @@ TEST_F(Compte, TheRoleGrantsExactlyWhatTheProgramUses) {
 
     // What the server refuses the role, tried for real.
     admin.Executer(QStringLiteral("RECREATE TABLE RAVTEST_AUTRE (X INTEGER)"));
-    TConnexionProgramme c;
-    c.Base = base;
-    c.Utilisateur = AvecRole;
-    c.Role = QStringLiteral("RAVELIN");
-    TpFIBDatabase db;
-    db.SetSynchronizeTime(false);
-    SetProgramConnectParams(db, c, motDePasse);
-    db.Open(true);
-    db.ForgetPassword();
-    auto refus = [&](const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&db);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&db);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
-        QString message;
-        try {
-            q.ExecQuery();
-        } catch (const EFIBInterBaseError& e) {
-            message = e.IBMessage();
-        }
-        q.Close();
-        tr.Rollback();
-        return message.trimmed();
-    };
+    Session role(base, AvecRole, QStringLiteral("RAVELIN"), motDePasse);
+    auto refus = [&](const QString& sql) { return role.Refus(sql); };
     EXPECT_EQ(refus(QStringLiteral("DELETE FROM CLIENTS_MANDAT WHERE CMAN_ID = ") + M1),
               QStringLiteral("No permission for DELETE access to TABLE CLIENTS_MANDAT."));
     EXPECT_EQ(
@@ -524,7 +542,7 @@ TEST_F(Compte, TheRoleGrantsExactlyWhatTheProgramUses) {
     // And what it may do: the « Recréer » insert's generator.
     EXPECT_EQ(refus(QStringLiteral("SELECT NEXT VALUE FOR IDGENERIQUE FROM RDB$DATABASE")),
               QString());
-    db.Close();
+    role.Fermer();
     admin.Executer(QStringLiteral("DROP TABLE RAVTEST_AUTRE"));
     EXPECT_EQ(admin.Mandats(), avant);
 }
