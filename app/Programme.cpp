@@ -20,6 +20,14 @@ QStringList ProgramConnectParams(const QString& password) {
             QStringLiteral("password=") + password};
 }
 
+QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password) {
+    QStringList lines = ProgramConnectParams(password);
+    if (connexion.CompteSaisi()) lines[0] = QStringLiteral("user_name=") + connexion.Utilisateur;
+    if (!connexion.Role.isEmpty())
+        lines.insert(2, QStringLiteral("sql_role_name=") + connexion.Role);
+    return lines;
+}
+
 QStringList ProgramReadTransactionParams() {
     return {QStringLiteral("write"), QStringLiteral("nowait"), QStringLiteral("concurrency")};
 }
@@ -30,12 +38,19 @@ QStringList ProgramWriteTransactionParams() {
 }
 
 void SetProgramConnectParams(TFIBDatabase& db, const QString& password, const QString& name) {
-    db.SetDBName(name);
+    TConnexionProgramme connexion;
+    connexion.Base = name;
+    SetProgramConnectParams(db, connexion, password);
+}
+
+void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connexion,
+                             const QString& password) {
+    db.SetDBName(connexion.Base);
     // Line by line, as the window always did: each line is a change the connection is told of.
     db.DBParams().Clear();
-    for (const QString& line : ProgramConnectParams(password))
+    for (const QString& line : ProgramConnectParams(connexion, password))
         db.DBParams().Add(line);
-    db.SetLibraryName(ProgramLibraryName());
+    db.SetLibraryName(connexion.Bibliotheque);
 }
 
 void ConfigureProgramConnection(TFIBDatabase& db, const QString& name) {

@@ -13,8 +13,26 @@ QString ProgramDatabaseName();
 QString ProgramLibraryName();
 constexpr int ProgramSQLDialect = 3;
 
+// Where and as whom the program connects: its built-in connection, or what the workstation's
+// configuration sets in its place.
+struct TConnexionProgramme {
+    QString Base = ProgramDatabaseName();
+    // Empty: SYSDBA with the program's own password. Set: an account of the organisation,
+    // whose password the user types at each connect.
+    QString Utilisateur;
+    // The SQL role given at connect; empty for none.
+    QString Role;
+    QString Bibliotheque = ProgramLibraryName();
+
+    bool CompteSaisi() const { return !Utilisateur.isEmpty(); }
+};
+
 // The connection's parameter lines with the given password.
 QStringList ProgramConnectParams(const QString& password);
+// The same for a connection: the account's user name (SYSDBA without one), the character set,
+// the role when there is one, and the password. Without account and role, exactly the lines
+// above.
+QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password);
 // The parameter lines of transSource and transLocale.
 QStringList ProgramReadTransactionParams();
 QStringList ProgramWriteTransactionParams();
@@ -23,6 +41,8 @@ QStringList ProgramWriteTransactionParams();
 // connecting. The dialect is set apart, before the alias, so that a stored alias still rules it.
 void SetProgramConnectParams(TFIBDatabase& db, const QString& password,
                              const QString& name = ProgramDatabaseName());
+void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connexion,
+                             const QString& password);
 
 // Everything above with the program's password: a connection ready to connect as the window's.
 void ConfigureProgramConnection(TFIBDatabase& db, const QString& name = ProgramDatabaseName());

@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "Configuration.h"
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
@@ -12,6 +13,7 @@
 #include "pFIBQuery.h"
 #include "uFonctions_Verification.h"
 #include "ufrmBanqueChoix.h"
+#include "ufrmConnexion.h"
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -361,9 +363,43 @@ void TfrmPrincipale::RetablirConnexion() {
     // A connection that never opened is left as it is: the failure at start-up was shown, and
     // each operation reports its own.
     if (!FConnexionPerdue) return;
-    dbSource->SetConnected(true);
+    // The program's own parameter lines are still there; an account's password is not, and is
+    // asked for again.
+    if (FConnexion.CompteSaisi())
+        ConnecterCompte();
+    else
+        dbSource->SetConnected(true);
     transSource->StartTransaction();
     FConnexionPerdue = false;
+}
+
+void TfrmPrincipale::Connecter() {
+    if (FConnexion.CompteSaisi()) return ConnecterCompte();
+    SetProgramConnectParams(*dbSource, FConnexion, MotDePasseBase());
+    dbSource->SetConnected(true);
+}
+
+void TfrmPrincipale::ConnecterCompte() {
+    // A failure after the attach (the alias store) leaves the connection open: the dialog is
+    // then done, and the failure is shown as any other once it has closed.
+    std::exception_ptr apresAttache;
+    TfrmConnexion dlg(
+        FConnexion.Base, FConnexion.Utilisateur,
+        [this, &apresAttache](const QString& motDePasse) {
+            SetProgramConnectParams(*dbSource, FConnexion, motDePasse);
+            try {
+                dbSource->SetConnected(true);
+            } catch (...) {
+                dbSource->ForgetPassword();
+                if (!dbSource->Connected()) throw;
+                apresAttache = std::current_exception();
+                return;
+            }
+            dbSource->ForgetPassword();
+        },
+        this);
+    if (dlg.exec() != QDialog::Accepted) throw EAbort(QString());
+    if (apresAttache) std::rethrow_exception(apresAttache);
 }
 
 void TfrmPrincipale::FormCreate(TObject*) {
@@ -388,9 +424,12 @@ void TfrmPrincipale::FormCreate(TObject*) {
     dgrDetail->ColumnsChanged();
 
     // Connect and start the reading transaction; a failure ends the handler here and is shown,
-    // the window is usable all the same.
-    SetProgramConnectParams(*dbSource, MotDePasseBase());
-    dbSource->SetConnected(true);
+    // the window is usable all the same. Without a configuration file, the program's own
+    // connection; with one it cannot use entirely, none at all.
+    const TConfiguration configuration = LireConfiguration();
+    if (!configuration.Utilisable()) throw Exception(configuration.TexteErreurs());
+    FConnexion = configuration.Connexion;
+    Connecter();
     transSource->StartTransaction();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Classes.h"
+#include "Programme.h"
 
 #include <QWidget>
 
@@ -118,6 +119,10 @@ private:
     void AbandonnerConnexion();
     // Connects again and starts transSource, only after a lost connection.
     void RetablirConnexion();
+    // Connects dbSource as the configuration says: with the program's own password, or with
+    // the configured account through the login dialog. Annuler there raises EAbort.
+    void Connecter();
+    void ConnecterCompte();
 
     bool ControleSaisie();
     void ChargerMandats();
@@ -135,4 +140,6 @@ private:
 
     bool FCentred = false;
     bool FConnexionPerdue = false;
+    // Where and as whom dbSource connects, read from the configuration at creation.
+    TConnexionProgramme FConnexion;
 };

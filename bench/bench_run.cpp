@@ -368,6 +368,10 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     if (!settings.isValid()) return 1;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    // The window measured is the program's own connection: a ravelin.conf of the user's or the
+    // workstation's would send it elsewhere and ask for a password.
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_DIRS", settings.path().toLocal8Bit());
 
     try {
         TRawSession raw(GetClientLibrary(ProgramLibraryName()));

@@ -271,7 +271,37 @@ void TFIBDatabase::SetHandle(isc_db_handle value) {
 }
 
 void TFIBDatabase::DBParamsChanging(TDBParams&) {
-    CheckInactive();
+    if (!FForgettingPassword) CheckInactive();
+}
+
+namespace {
+
+// Overwrites the characters of a text before letting it go, when it is the text's only holder:
+// writing into a shared one would only make a copy to overwrite.
+void WipeText(QString& text) {
+    if (text.isDetached()) std::fill(text.begin(), text.end(), QChar(u'\0'));
+    text.clear();
+}
+
+} // namespace
+
+void TFIBDatabase::ForgetPassword() {
+    FForgettingPassword = true;
+    try {
+        for (int i = IndexOfDBConst(*FDBParams, DPBConstantName(isc_dpb_password)); i >= 0;
+             i = IndexOfDBConst(*FDBParams, DPBConstantName(isc_dpb_password))) {
+            QString line = FDBParams->Strings(i);
+            FDBParams->Delete(i);
+            WipeText(line);
+        }
+    } catch (...) {
+        FForgettingPassword = false;
+        throw;
+    }
+    FForgettingPassword = false;
+    if (!FDPB.isEmpty() && FDPB.isDetached()) std::fill(FDPB.begin(), FDPB.end(), '\0');
+    FDPB.clear();
+    FDBParamsChanged = true;
 }
 
 void TFIBDatabase::DBParamsChanged(TDBParams&) {

@@ -228,6 +228,11 @@ public:
     // Connecting and disconnecting
     virtual void Open(bool RaiseExcept = true);
     void Close();
+    // Takes the password out of the parameter lines and wipes the parameter block built from
+    // them, connected or not: once attached, the connection has no further use for it, and a
+    // password typed by a user should live no longer than the attach. The next connect needs a
+    // password line again.
+    void ForgetPassword();
     virtual void ForceClose();
     void CheckActive(bool TryReconnect = false);
     void CheckInactive();
@@ -343,6 +348,8 @@ private:
     QByteArray FDBName;
     std::unique_ptr<TDBParams> FDBParams;
     bool FDBParamsChanged = true;
+    // Set while ForgetPassword edits the lines of a connected connection.
+    bool FForgettingPassword = false;
     QByteArray FDPB;
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;

@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
     // The client library reads its configuration when it is loaded, at the first connect.
     qputenv("FIREBIRD", Pannes::Racine().toLocal8Bit());
     qputenv("FIREBIRD_BOOT_BUILD", "1");
+    // The window reads ravelin.conf from these; the real user's would change its connection.
+    const QByteArray sansConfiguration = "/nonexistent/ravelin-pannes";
+    qputenv("XDG_CONFIG_HOME", sansConfiguration);
+    qputenv("XDG_CONFIG_DIRS", sansConfiguration);
     if (argc == 3 && std::strcmp(argv[1], "--enfant") == 0) return Enfant(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--terminaison") == 0)
         return Pannes::EnfantTerminaison(argc, argv);

@@ -5,6 +5,8 @@
 #include "TestSupport.h"
 #include "fib.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -126,8 +128,13 @@ TEST_F(ErrorsAgainstServer, WrongPassword) {
 }
 
 TEST_F(ErrorsAgainstServer, DatabaseThatDoesNotExist) {
-    ASSERT_NE(
-        AttachExpectingFailure("127.0.0.1:/nonexistent/x.fdb", ProgramDPB(MotDePasseGestion())), 0);
+    // Inside the instance's folder: the server refuses a path outside it (DatabaseAccess)
+    // before it tries to open anything.
+    const QString fichier = QFileInfo(qEnvironmentVariable("RAVELIN_FB_ROOT")).canonicalFilePath() +
+                            QStringLiteral("/absente/x.fdb");
+    ASSERT_NE(AttachExpectingFailure("127.0.0.1:" + fichier.toLocal8Bit(),
+                                     ProgramDPB(MotDePasseGestion())),
+              0);
     const TRawTexts raw = RawTexts();
     ASSERT_EQ(raw.lines.size(), 3);
 
@@ -135,13 +142,14 @@ TEST_F(ErrorsAgainstServer, DatabaseThatDoesNotExist) {
     EXPECT_EQ(e.SQLCode(), -902);
     EXPECT_EQ(e.IBErrorCode(), isc_io_error);
     // The server's lines come without a final "."; the last one is the operating system's text.
-    EXPECT_EQ(raw.lines[0],
-              S("I/O error during \"open\" operation for file \"/nonexistent/x.fdb\""));
+    EXPECT_EQ(raw.lines[0], S("I/O error during \"open\" operation for file \"") + fichier + u'"');
     EXPECT_EQ(e.Message(),
               S("frmPrincipale.dbSource:\r\n"
                 "Unsuccessful execution caused by a system error that precludes successful "
                 "execution of subsequent statements.\r\n"
-                "I/O error during \"open\" operation for file \"/nonexistent/x.fdb\".\r\n"
-                "Error while trying to open file.\r\n") +
+                "I/O error during \"open\" operation for file \"") +
+                  fichier +
+                  S("\".\r\n"
+                    "Error while trying to open file.\r\n") +
                   ExpectedLine(raw.lines[2]));
 }

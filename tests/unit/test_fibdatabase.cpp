@@ -376,3 +376,19 @@ TEST(FailingDetach, LeavesTheConnectionClosedWithoutError) {
 }
 
 } // namespace
+
+TEST(ForgetPassword, TakesEveryPasswordLineAndNothingElse) {
+    TpFIBDatabase db;
+    db.DBParams().SetStringList({QStringLiteral("user_name=JDUPONT"), QStringLiteral("PASSWORD=un"),
+                                 QStringLiteral("lc_ctype=UTF8"),
+                                 QStringLiteral("isc_dpb_password=deux"),
+                                 QStringLiteral("sql_role_name=PASSWORD")});
+    db.ForgetPassword();
+    EXPECT_EQ(db.DBParams().ToStringList(),
+              QStringList({QStringLiteral("user_name=JDUPONT"), QStringLiteral("lc_ctype=UTF8"),
+                           QStringLiteral("sql_role_name=PASSWORD")}));
+    EXPECT_TRUE(db.ConnectParams().Password().isEmpty());
+    // Nothing left to take: no change, no error.
+    db.ForgetPassword();
+    EXPECT_EQ(db.DBParams().Count(), 3);
+}

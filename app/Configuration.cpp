@@ -1,0 +1,172 @@
+#include "Configuration.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+
+#include <vector>
+
+namespace {
+
+const QString Groupe = QStringLiteral("connexion");
+const QString CleBase = QStringLiteral("base");
+const QString CleUtilisateur = QStringLiteral("utilisateur");
+const QString CleRole = QStringLiteral("role");
+const QString CleBibliotheque = QStringLiteral("bibliotheque");
+
+// Firebird 3 keeps names of users and roles in 31 characters.
+constexpr int LongueurNom = 31;
+
+// A key as the file writes it, with the group it stands in and its line; QSettings gives the
+// values but not where they came from, which is what an administrator needs to mend the file.
+struct TLigneCle {
+    int ligne = 0;
+    QString groupe;
+    QString cle;
+};
+
+// The file's lines as QSettings reads them: "[groupe]", "cle = valeur", comments after ";" or
+// "#", blank lines. A line of any other form is kept with an empty key.
+std::vector<TLigneCle> LignesDuFichier(const QString& fichier) {
+    std::vector<TLigneCle> lignes;
+    QFile f(fichier);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return lignes;
+    QTextStream in(&f);
+    in.setEncoding(QStringConverter::Utf8);
+    QString groupe;
+    int numero = 0;
+    while (!in.atEnd()) {
+        const QString texte = in.readLine().trimmed();
+        ++numero;
+        if (texte.isEmpty() || texte.startsWith(u';') || texte.startsWith(u'#')) continue;
+        if (texte.startsWith(u'[')) {
+            const qsizetype fin = texte.indexOf(u']');
+            groupe = texte.mid(1, fin < 0 ? -1 : fin - 1).trimmed();
+            continue;
+        }
+        const qsizetype egal = texte.indexOf(u'=');
+        lignes.push_back({numero, groupe, egal < 0 ? QString() : texte.left(egal).trimmed()});
+    }
+    return lignes;
+}
+
+// QSettings takes an unquoted value with commas for a list; none of ours is one.
+QString Valeur(const QSettings& settings, const QString& cle) {
+    const QVariant v = settings.value(cle);
+    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(u',');
+    return v.toString();
+}
+
+bool EnLatin1(const QString& texte) {
+    for (const QChar c : texte)
+        if (c.unicode() > 0xFF) return false;
+    return true;
+}
+
+// What is wrong with a value of a known key; empty when it can be used.
+QString DefautValeur(const QString& cle, const QString& valeur) {
+    if (valeur.trimmed().isEmpty()) return QStringLiteral("« %1 » est vide").arg(cle);
+    // The connection sends its texts in ISO 8859-1.
+    if (!EnLatin1(valeur))
+        return QStringLiteral("« %1 » contient un caractère que la connexion ne peut pas "
+                              "transmettre")
+            .arg(cle);
+    if (cle == CleUtilisateur && valeur.trimmed().size() > LongueurNom)
+        return QStringLiteral("« utilisateur » a plus de %1 caractères").arg(LongueurNom);
+    if (cle == CleRole) {
+        static const QRegularExpression nom(QStringLiteral("^[A-Za-z][A-Za-z0-9_$]{0,30}$"));
+        if (!nom.match(valeur.trimmed()).hasMatch())
+            return QStringLiteral("« role » : « %1 » n'est pas un nom de rôle (une lettre, puis "
+                                  "des lettres, des chiffres, _ ou $, %2 caractères au plus)")
+                .arg(valeur, QString::number(LongueurNom));
+    }
+    return {};
+}
+
+} // namespace
+
+QString TConfiguration::TexteErreurs() const {
+    return Erreurs.join(QStringLiteral("\r\n"));
+}
+
+QString FichierConfiguration() {
+    return QStandardPaths::locate(QStandardPaths::GenericConfigLocation,
+                                  QStringLiteral("ravelin/ravelin.conf"));
+}
+
+TConfiguration LireConfiguration() {
+    const QString fichier = FichierConfiguration();
+    if (fichier.isEmpty()) return {};
+    return LireConfiguration(fichier);
+}
+
+TConfiguration LireConfiguration(const QString& fichier) {
+    TConfiguration config;
+    config.Fichier = fichier;
+    auto erreur = [&](int ligne, const QString& texte) {
+        config.Erreurs << (ligne > 0 ? QStringLiteral("%1, ligne %2 : %3")
+                                           .arg(fichier, QString::number(ligne), texte)
+                                     : QStringLiteral("%1 : %2").arg(fichier, texte));
+    };
+
+    QFile lisible(fichier);
+    if (!lisible.open(QIODevice::ReadOnly)) {
+        erreur(0, QStringLiteral("fichier illisible (%1)").arg(lisible.errorString()));
+        return config;
+    }
+    lisible.close();
+
+    QSettings settings(fichier, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        erreur(0, QStringLiteral("fichier mal formé"));
+        return config;
+    }
+
+    // QSettings keeps the last of two lines of one key: the first would be silently ignored.
+    QHash<QString, int> vues;
+    for (const TLigneCle& l : LignesDuFichier(fichier)) {
+        if (l.cle.isEmpty()) {
+            erreur(l.ligne,
+                   QStringLiteral("ligne illisible (ni « [groupe] » ni « clé = valeur »)"));
+            continue;
+        }
+        const bool connue = l.groupe == Groupe && (l.cle == CleBase || l.cle == CleUtilisateur ||
+                                                   l.cle == CleRole || l.cle == CleBibliotheque);
+        if (!connue) {
+            if (l.groupe == Groupe)
+                erreur(l.ligne, QStringLiteral("clé inconnue « %1 »").arg(l.cle));
+            else if (l.groupe.isEmpty())
+                erreur(l.ligne, QStringLiteral("clé « %1 » hors du groupe [connexion]").arg(l.cle));
+            else
+                erreur(
+                    l.ligne,
+                    QStringLiteral("clé « %1 » dans le groupe inconnu [%2]").arg(l.cle, l.groupe));
+            continue;
+        }
+        if (const int premiere = vues.value(l.cle); premiere > 0) {
+            erreur(l.ligne, QStringLiteral("« %1 » déjà donnée ligne %2")
+                                .arg(l.cle, QString::number(premiere)));
+            continue;
+        }
+        vues.insert(l.cle, l.ligne);
+        const QString valeur = Valeur(settings, Groupe + u'/' + l.cle);
+        if (const QString defaut = DefautValeur(l.cle, valeur); !defaut.isEmpty()) {
+            erreur(l.ligne, defaut);
+            continue;
+        }
+        if (l.cle == CleBase)
+            config.Connexion.Base = valeur.trimmed();
+        else if (l.cle == CleUtilisateur)
+            config.Connexion.Utilisateur = valeur.trimmed();
+        // A role name written without quotes is an SQL identifier: case does not matter to it,
+        // and the server knows it in capitals.
+        else if (l.cle == CleRole)
+            config.Connexion.Role = valeur.trimmed().toUpper();
+        else
+            config.Connexion.Bibliotheque = valeur.trimmed();
+    }
+    return config;
+}

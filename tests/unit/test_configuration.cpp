@@ -1,0 +1,169 @@
+// The workstation's ravelin.conf: where it is looked for, what it sets, and how each line it
+// cannot use is reported.
+#include "Configuration.h"
+#include "TestSupport.h"
+#include "fib.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// XDG_CONFIG_HOME and XDG_CONFIG_DIRS in folders of the test's own, restored afterwards.
+class Dossiers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(racine.isValid());
+        FAncienHome = qgetenv("XDG_CONFIG_HOME");
+        FAncienDirs = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_HOME", Chemin("home").toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", (Chemin("systeme1") + u':' + Chemin("systeme2")).toLocal8Bit());
+    }
+    void TearDown() override {
+        qputenv("XDG_CONFIG_HOME", FAncienHome);
+        qputenv("XDG_CONFIG_DIRS", FAncienDirs);
+    }
+    QString Chemin(const char* dossier) const {
+        return racine.path() + u'/' + QLatin1String(dossier);
+    }
+    // Writes DOSSIER/ravelin/ravelin.conf and returns its path.
+    QString Ecrire(const char* dossier, const char* texte) {
+        const QString d = Chemin(dossier) + QStringLiteral("/ravelin");
+        EXPECT_TRUE(QDir().mkpath(d));
+        const QString fichier = d + QStringLiteral("/ravelin.conf");
+        QFile f(fichier);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(texte);
+        return fichier;
+    }
+
+    QTemporaryDir racine;
+
+private:
+    QByteArray FAncienHome;
+    QByteArray FAncienDirs;
+};
+
+} // namespace
+
+TEST_F(Dossiers, TheUsersFileComesFirstThenTheFirstSystemFolderThenNone) {
+    EXPECT_TRUE(FichierConfiguration().isEmpty());
+    const TConfiguration rien = LireConfiguration();
+    EXPECT_TRUE(rien.Utilisable());
+    EXPECT_TRUE(rien.Fichier.isEmpty());
+    EXPECT_EQ(rien.Connexion.Base, QStringLiteral("127.0.0.1:TALVIK_GESTION"));
+    EXPECT_EQ(rien.Connexion.Bibliotheque, QStringLiteral("fbClient.dll"));
+    EXPECT_FALSE(rien.Connexion.CompteSaisi());
+
+    const QString second = Ecrire("systeme2", "[connexion]\nbase=deux:B\n");
+    EXPECT_EQ(FichierConfiguration(), second);
+    const QString premier = Ecrire("systeme1", "[connexion]\nbase=un:B\n");
+    EXPECT_EQ(FichierConfiguration(), premier);
+    const QString utilisateur = Ecrire("home", "[connexion]\nbase = serveur/3051:/bases/g.fdb\n");
+    EXPECT_EQ(FichierConfiguration(), utilisateur);
+    const TConfiguration c = LireConfiguration();
+    EXPECT_TRUE(c.Utilisable()) << c.TexteErreurs().toStdString();
+    EXPECT_EQ(c.Fichier, utilisateur);
+    EXPECT_EQ(c.Connexion.Base, QStringLiteral("serveur/3051:/bases/g.fdb"));
+    // The keys the file leaves out keep the program's values.
+    EXPECT_FALSE(c.Connexion.CompteSaisi());
+    EXPECT_EQ(c.Connexion.Bibliotheque, QStringLiteral("fbClient.dll"));
+}
+
+TEST_F(Dossiers, EveryKeyIsReadAndTheRoleIsAnIdentifierInCapitals) {
+    const TConfiguration c = LireConfiguration(Ecrire("home", "; the organisation's server\n"
+                                                              "[connexion]\n"
+                                                              "base=gestion.example/3050:GESTION\n"
+                                                              "utilisateur=jdupont\n"
+                                                              "role=ravelin\n"
+                                                              "bibliotheque=libfbclient.so.2\n"));
+    EXPECT_TRUE(c.Utilisable()) << c.TexteErreurs().toStdString();
+    EXPECT_EQ(c.Connexion.Base, QStringLiteral("gestion.example/3050:GESTION"));
+    EXPECT_EQ(c.Connexion.Utilisateur, QStringLiteral("jdupont"));
+    EXPECT_EQ(c.Connexion.Role, QStringLiteral("RAVELIN"));
+    EXPECT_EQ(c.Connexion.Bibliotheque, QStringLiteral("libfbclient.so.2"));
+}
+
+TEST_F(Dossiers, EachUnusableLineIsReportedWithThePathAndItsLine) {
+    const QString f = Ecrire("home", "[connexion]\n"          // 1
+                                     "base=\n"                // 2
+                                     "serveur=autre:BASE\n"   // 3
+                                     "role=RAVELIN-LECTURE\n" // 4
+                                     "utilisateur=\n"         // 5
+                                     "\n"                     // 6
+                                     "n'importe quoi\n"       // 7
+                                     "bibliotheque=   \n"     // 8
+                                     "[autre]\n"              // 9
+                                     "base=ailleurs:B\n");    // 10
+    const TConfiguration c = LireConfiguration(f);
+    const QString l = f + QStringLiteral(", ligne ");
+    const QString nomDeRole = S(" n'est pas un nom de rôle (une lettre, puis des lettres, des "
+                                "chiffres, _ ou $, 31 caractères au plus)");
+    EXPECT_EQ(c.Erreurs.join(u'\n').toStdString(),
+              QStringList({l + S("2 : « base » est vide"), l + S("3 : clé inconnue « serveur »"),
+                           l + S("4 : « role » : « RAVELIN-LECTURE »") + nomDeRole,
+                           l + S("5 : « utilisateur » est vide"),
+                           l + S("7 : ligne illisible (ni « [groupe] » ni « clé = valeur »)"),
+                           l + S("8 : « bibliotheque » est vide"),
+                           l + S("10 : clé « base » dans le groupe inconnu [autre]")})
+                  .join(u'\n')
+                  .toStdString());
+    EXPECT_FALSE(c.Utilisable());
+    EXPECT_EQ(c.TexteErreurs(), c.Erreurs.join(QStringLiteral("\r\n")));
+
+    const QString hors = Ecrire("home", "base=x:Y\n[connexion]\nutilisateur="
+                                        "abcdefghijabcdefghijabcdefghij12\n"
+                                        "role=\"Ravelin lecture\"\n"
+                                        "bibliotheque=\xc5\x81odz.so\n");
+    EXPECT_EQ(LireConfiguration(hors).Erreurs.join(u'\n').toStdString(),
+              QStringList({hors + S(", ligne 1 : clé « base » hors du groupe [connexion]"),
+                           hors + S(", ligne 3 : « utilisateur » a plus de 31 caractères"),
+                           hors + S(", ligne 4 : « role » : « Ravelin lecture »") + nomDeRole,
+                           hors + S(", ligne 5 : « bibliotheque » contient un caractère que la "
+                                    "connexion ne peut pas transmettre")})
+                  .join(u'\n')
+                  .toStdString());
+
+    // Of two lines of one key QSettings would keep the last without a word.
+    const QString double_ = Ecrire("home", "[connexion]\nrole=A\nrole=B\n");
+    EXPECT_EQ(LireConfiguration(double_).Erreurs,
+              QStringList{double_ + S(", ligne 3 : « role » déjà donnée ligne 2")});
+
+    // A file the program may not read is reported, not taken for an absent one (root reads
+    // every file, and then there is nothing to see).
+    QFile::setPermissions(hors, QFileDevice::Permissions());
+    if (!QFile(hors).open(QIODevice::ReadOnly)) {
+        const TConfiguration illisible = LireConfiguration(hors);
+        ASSERT_EQ(illisible.Erreurs.size(), 1);
+        EXPECT_TRUE(illisible.Erreurs[0].startsWith(hors + S(" : fichier illisible (")))
+            << illisible.Erreurs[0].toStdString();
+    }
+}
+
+TEST(ParametresProgramme, AnAccountSendsItsNameRoleAndPasswordAndSysdbaStaysAsItWas) {
+    TStringList lignes;
+    lignes.SetStringList(ProgramConnectParams(TConnexionProgramme(), QStringLiteral("pw")));
+    EXPECT_EQ(lignes.ToStringList(),
+              QStringList({QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=ISO8859_1"),
+                           QStringLiteral("password=pw")}));
+
+    TConnexionProgramme compte;
+    compte.Utilisateur = QStringLiteral("jdupont");
+    compte.Role = QStringLiteral("RAVELIN");
+    lignes.SetStringList(ProgramConnectParams(compte, QStringLiteral("s3cr")));
+    EXPECT_EQ(GenerateDPB(lignes, true),
+              QByteArray("\x01\x1c\x07jdupont\x30\x09ISO8859_1\x3c\x07RAVELIN\x1d\x04s3cr"));
+    compte.Role.clear();
+    lignes.SetStringList(ProgramConnectParams(compte, QStringLiteral("s3cr")));
+    EXPECT_EQ(GenerateDPB(lignes, true),
+              QByteArray("\x01\x1c\x07jdupont\x30\x09ISO8859_1\x1d\x04s3cr"));
+    // A role without an account is SYSDBA's.
+    TConnexionProgramme role;
+    role.Role = QStringLiteral("RAVELIN");
+    lignes.SetStringList(ProgramConnectParams(role, QStringLiteral("pw")));
+    EXPECT_EQ(GenerateDPB(lignes, true),
+              QByteArray("\x01\x1c\x06SYSDBA\x30\x09ISO8859_1\x3c\x07RAVELIN\x1d\x02pw"));
+}
