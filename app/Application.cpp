@@ -65,16 +65,19 @@ bool TerminationRequested() {
 }
 
 void TApplication::CloseOnTermination(QWidget* window) {
-    if (TerminationPipe[0] >= 0) return;
-    if (pipe2(TerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     FTerminationWindow = window;
-    auto* notifier = new QSocketNotifier(TerminationPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char drained[16];
-        while (read(TerminationPipe[0], drained, sizeof drained) > 0) {
-        }
-        BeginTermination();
-    });
+    if (TerminationPipe[0] < 0) {
+        if (pipe2(TerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        auto* notifier = new QSocketNotifier(TerminationPipe[0], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char drained[16];
+            while (read(TerminationPipe[0], drained, sizeof drained) > 0) {
+            }
+            BeginTermination();
+        });
+    }
+    // Put in again at each call: the client library puts in handlers of its own at its first
+    // attach, which would take these signals from us.
     struct sigaction action = {};
     action.sa_handler = OnTermination;
     sigemptyset(&action.sa_mask);
@@ -132,8 +135,8 @@ void CancelDialog(QWidget* modal) {
 void TApplication::TerminationStep() {
     if (FTerminationClock.elapsed() > TerminationDeadline) {
         // Something keeps refusing to close: every event loop is left and main returns, whose
-        // objects then end their transactions and connections as they are destroyed.
-        FTerminationTimer->stop();
+        // objects then end their transactions and connections as they are destroyed. Asked
+        // again at each tick: a loop entered since (the program's own) leaves as well.
         QCoreApplication::exit(0);
         return;
     }

@@ -49,9 +49,11 @@ public:
     // user would, from the innermost dialog outwards: a dialog is closed as its cancel button
     // closes it, a message box gets its cancelling answer, a running task's progress dialog is
     // stopped as its button stops it, and once nothing is left open the window is closed, which
-    // ends the reading transaction and disconnects. Call it once the window has connected: by
-    // then the client library has put in handlers of its own for both, which drop the program's
-    // attachments and leave it running without a connection.
+    // ends the reading transaction and disconnects. Call it before the window is made (with no
+    // window: a signal during its creation, at its login dialog, is then ours too) and again
+    // once it has connected: the client library puts in handlers of its own for both signals
+    // at its first attach, which drop the program's attachments and leave it running without
+    // a connection.
     void CloseOnTermination(QWidget* window);
 
     // What is left of a termination after this long is cut short: every event loop is left, so

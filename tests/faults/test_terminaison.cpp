@@ -9,14 +9,14 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QToolButton>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -179,7 +179,8 @@ TEST_F(Terminaison, ADialogOpenAtTheSignalIsCancelledThenTheProgramEnds) {
         SCOPED_TRACE("chooser");
         const Issue issue = Terminer("choix");
         VerifierFin(issue);
-        EXPECT_TRUE(issue.lignes.contains("choix " + QByteArray::number(TfrmBanqueChoix::mrCancel)));
+        EXPECT_TRUE(
+            issue.lignes.contains("choix " + QByteArray::number(TfrmBanqueChoix::mrCancel)));
     }
     // The run's confirmation: answered "&Non", so nothing is changed.
     {
