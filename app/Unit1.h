@@ -3,6 +3,7 @@
 
 #include "Classes.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -10,7 +11,9 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QAction;
 class QLineEdit;
+class QMenu;
 class QProgressDialog;
 class QToolBar;
 class QToolButton;
@@ -61,6 +64,10 @@ public:
     QToolButton* btnVerifier = nullptr;
     QToolButton* btnChanger = nullptr;
     TDBGrid* dgrDetail = nullptr;
+    // The grid's context menu: the list exported, the journals' folder opened.
+    QMenu* mnuGrille = nullptr;
+    QAction* actExporter = nullptr;
+    QAction* actOuvrirJournaux = nullptr;
 
     // The database objects: the connection, the reading transaction the list is read in, and
     // the writing transaction of the change run.
@@ -90,6 +97,8 @@ public:
     void lblNouveau_InfoClick(TObject* Sender);
     void btnVerifierClick(TObject* Sender);
     void btnChangerClick(TObject* Sender);
+    void actExporterClick(TObject* Sender);
+    void actOuvrirJournauxClick(TObject* Sender);
 
     // The progress of a change run: the dialog exists while a run works and shows itself once
     // the run looks like lasting more than about a second; its "Arrêter" button stops the run
@@ -101,6 +110,10 @@ public:
     // True from the moment the server connection was found lost (and dropped) until the next
     // "Vérifier" or bank choice has connected again.
     bool ConnexionPerdue() const { return FConnexionPerdue; }
+
+    // For measurement only: the benchmark runs the same window with and without its journal,
+    // side by side, to tell what the journal costs. The program never sets it.
+    bool SansJournal = false;
 
     static constexpr int ClientWidth = 1138;
     static constexpr int ClientHeight = 633;
@@ -125,8 +138,13 @@ private:
     void RenouvelerLecture();
     // The new IBAN of a listed mandate; empty when the new RIB would not be 23 characters.
     QString NouvelIban(const QString& iban) const;
-    // Writes one mandate in a transaction of its own; false when it was rolled back.
-    bool EcrireMandat(const QString& id, const QString& iban, const QString& reference);
+    // Writes one mandate in a transaction of its own: empty when it was committed, else the
+    // journal's reason it was rolled back. A lost connection is raised: the outcome of a commit
+    // cut short is unknown.
+    QString EcrireMandat(const QString& id, const QString& iban, const QString& reference);
+    // Completes from the database the journals a kill or a lost connection left pending: every
+    // journal at the start, then at each listing those this window left so.
+    void CompleterJournaux(bool tous);
 
     void CreateControls();
     void CreateDatabaseObjects();
@@ -135,4 +153,5 @@ private:
 
     bool FCentred = false;
     bool FConnexionPerdue = false;
+    QStringList FJournauxEnSuspens;
 };
