@@ -88,8 +88,7 @@ void TLigneCsv::AjouterUtf8(QStringView valeur) {
     // Straight into the line's bytes: a toUtf8() per field would allocate sixteen times a line.
     for (qsizetype i = 0; i < valeur.size(); ++i) {
         char32_t c = valeur[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < valeur.size() &&
-            valeur[i + 1].isLowSurrogate()) {
+        if (QChar::isHighSurrogate(c) && i + 1 < valeur.size() && valeur[i + 1].isLowSurrogate()) {
             c = QChar::surrogateToUcs4(char16_t(c), valeur[i + 1].unicode());
             ++i;
         } else if (QChar::isSurrogate(c)) {
@@ -275,8 +274,8 @@ QString NomMode(TModeChangement mode) {
                                             : QStringLiteral("Modifier");
 }
 
-QString ModificationSepa(TModeChangement mode, const QString& ancienIban,
-                         const QString& nouvelIban, const QString& ancienneReference) {
+QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
+                         const QString& ancienneReference) {
     // The bank code of a French IBAN: characters 5 to 9.
     QString texte = ancienIban.mid(4, 5) != nouvelIban.mid(4, 5)
                         ? QStringLiteral("AmdmntInd=true;OrgnlDbtrAgt=SMNDA")
@@ -289,8 +288,7 @@ QString ModificationSepa(TModeChangement mode, const QString& ancienIban,
 QString Horodatage(const QDateTime& instant) {
     const int decalage = instant.offsetFromUtc();
     const int minutes = std::abs(decalage) / 60;
-    return instant.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
-           (decalage < 0 ? u'-' : u'+') +
+    return instant.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (decalage < 0 ? u'-' : u'+') +
            QStringLiteral("%1:%2")
                .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
@@ -302,14 +300,22 @@ QString DossierJournaux() {
 }
 
 QStringList EnTeteJournal() {
-    return {QStringLiteral("horodatage"),        QStringLiteral("mode"),
-            QStringLiteral("resultat"),          QStringLiteral("motif"),
-            QStringLiteral("CMAN_ID"),           QStringLiteral("CMAN_IDCLI"),
-            QStringLiteral("client"),            QStringLiteral("ancienne_reference"),
-            QStringLiteral("nouvelle_reference"), QStringLiteral("ancien_iban"),
-            QStringLiteral("nouvel_iban"),       QStringLiteral("ancien_bic"),
-            QStringLiteral("nouveau_bic"),       QStringLiteral("ancienne_banque"),
-            QStringLiteral("nouvelle_banque"),   QStringLiteral("modification_sepa")};
+    return {QStringLiteral("horodatage"),
+            QStringLiteral("mode"),
+            QStringLiteral("resultat"),
+            QStringLiteral("motif"),
+            QStringLiteral("CMAN_ID"),
+            QStringLiteral("CMAN_IDCLI"),
+            QStringLiteral("client"),
+            QStringLiteral("ancienne_reference"),
+            QStringLiteral("nouvelle_reference"),
+            QStringLiteral("ancien_iban"),
+            QStringLiteral("nouvel_iban"),
+            QStringLiteral("ancien_bic"),
+            QStringLiteral("nouveau_bic"),
+            QStringLiteral("ancienne_banque"),
+            QStringLiteral("nouvelle_banque"),
+            QStringLiteral("modification_sepa")};
 }
 
 namespace {
@@ -343,9 +349,9 @@ void FormaterLigne(TLigneCsv& csv, const QString& horodatage, TModeChangement mo
 void CreerDossierPrive(const QString& chemin) {
     if (::mkdir(QFile::encodeName(chemin).constData(), S_IRWXU) == 0 || errno == EEXIST) return;
     const int erreur = errno;
-    throw Exception(QStringLiteral("Le dossier %1 n'a pas pu être créé : %2")
-                        .arg(QDir::toNativeSeparators(chemin),
-                             QString::fromLocal8Bit(std::strerror(erreur))));
+    throw Exception(
+        QStringLiteral("Le dossier %1 n'a pas pu être créé : %2")
+            .arg(QDir::toNativeSeparators(chemin), QString::fromLocal8Bit(std::strerror(erreur))));
 }
 
 } // namespace
@@ -507,8 +513,8 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
         if (MandatChange(d->mode, ligne, LireEtat(ligne))) {
             ligne.resultat = Resultat::Change;
             ligne.motif = Motif::ConstateAuDemarrage;
-            ligne.modificationSepa = ModificationSepa(d->mode, ligne.ancienIban,
-                                                      ligne.nouvelIban, ligne.ancienneReference);
+            ligne.modificationSepa = ModificationSepa(d->mode, ligne.ancienIban, ligne.nouvelIban,
+                                                      ligne.ancienneReference);
             ++FConstates;
         } else {
             ligne.resultat = Resultat::Ecarte;
@@ -534,8 +540,7 @@ void TCompletionJournaux::CompleterTout() {
     const QDir dossier(DossierJournaux());
     if (!dossier.exists()) return;
     QStringList chemins;
-    for (const QString& nom :
-         dossier.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name))
+    for (const QString& nom : dossier.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name))
         chemins << dossier.filePath(nom);
     Completer(chemins);
 }

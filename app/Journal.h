@@ -132,8 +132,8 @@ struct TLigneJournal {
 // The amendment the next SEPA direct debit of a changed mandate must carry: the debtor's bank
 // changed (bank code, IBAN characters 5 to 9) or only the account, and in « Recréer » the
 // original mandate reference too.
-QString ModificationSepa(TModeChangement mode, const QString& ancienIban,
-                         const QString& nouvelIban, const QString& ancienneReference);
+QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
+                         const QString& ancienneReference);
 
 // ISO 8601, local time with its offset, to the second: "2026-03-14T09:26:53+01:00".
 QString Horodatage(const QDateTime& instant);
