@@ -868,7 +868,6 @@ TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
     // to be written, and a last line cut short.
     const QByteArray complet = Octets(chemin);
     QByteArray tue = complet.left(complet.indexOf("\r\n") + 2);
-    QString m1EnCours, m2EnCours;
     for (const QByteArray& l : complet.split('\n')) {
         if (l.contains(";EN_COURS;;7000001001;")) tue += l + '\n';
         if (l.contains(";ECARTE;verrou;7000001002;"))
@@ -887,6 +886,26 @@ TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
     enCours.resultat = Resultat::EnCours;
     enCours.id = M1;
     autre->Ecrire(enCours);
+    // ... and one of its mandates was committed: « Modifier » tells by IBAN, BIC and bank.
+    const QString m5 = QStringLiteral("7000001005");
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = 'FR7612345111111000000001109', "
+                    "CMAN_BIC = 'OUESFRPPXXX', CMAN_IDBANQ = ") +
+                  BanqueNouvelle + S(" WHERE CMAN_ID = ") + m5);
+    enCours = {Resultat::EnCours,
+               QString(),
+               m5,
+               Client,
+               S("RAVTEST Jeanne"),
+               S("Y"),
+               S("Y"),
+               S("FR7688888111111000000001128"),
+               S("FR7612345111111000000001109"),
+               S("ANCIFRPPXXX"),
+               S("OUESFRPPXXX"),
+               QString(),
+               BanqueNouvelle,
+               QString()};
+    autre->Ecrire(enCours);
     const QByteArray autreAvant = Octets(autre->Chemin());
 
     frm = std::make_unique<TfrmPrincipale>();
@@ -894,7 +913,6 @@ TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
     const QByteArray apres = Octets(chemin);
     ASSERT_TRUE(apres.startsWith(tue + "\r\n"));
     QStringList ajoutees = LignesJournal(chemin).mid(3);
-    const QString sansMotif = vraies[0].section(u';', 3);
     // M1's columns as its EN_COURS line had them, the outcome from the database.
     const QString m1 = vraies.filter(S(";EN_COURS;;7000001001;")).value(0);
     const QString m2 = vraies.filter(S(";ECARTE;verrou;7000001002;")).value(0);
@@ -916,9 +934,13 @@ TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
     frm = std::make_unique<TfrmPrincipale>();
     EXPECT_EQ(Octets(chemin), apres);
     const QStringList autreLignes = LignesJournal(autreChemin);
-    ASSERT_EQ(autreLignes.size(), 2);
-    EXPECT_TRUE(autreLignes[1].startsWith(S("Modifier;ECARTE;interrompu;7000001001;")))
-        << autreLignes[1].toStdString();
+    ASSERT_EQ(autreLignes.size(), 4);
+    EXPECT_TRUE(autreLignes[2].startsWith(S("Modifier;ECARTE;interrompu;7000001001;")))
+        << autreLignes[2].toStdString();
+    EXPECT_EQ(autreLignes[3],
+              S("Modifier;CHANGE;constaté au démarrage;7000001005;7000000101;RAVTEST Jeanne;Y;Y;"
+                "FR7688888111111000000001128;FR7612345111111000000001109;ANCIFRPPXXX;OUESFRPPXXX;;"
+                "5294967297;\"AmdmntInd=true;OrgnlDbtrAgt=SMNDA\""));
     EXPECT_TRUE(boxes.errors.empty());
 }
 
