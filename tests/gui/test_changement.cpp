@@ -12,7 +12,9 @@
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QDate>
 #include <QDesktopServices>
 #include <QDir>
@@ -814,6 +816,19 @@ public slots:
 
 TEST_F(Changement, TheGridMenuOpensTheJournalsFolder) {
     Ouvertures ouvertures;
+    // A right click in the grid brings the menu; before any listing there is nothing to export.
+    frm->show();
+    const QPoint ici(60, 40);
+    QContextMenuEvent clic(QContextMenuEvent::Mouse, ici,
+                           frm->dgrDetail->viewport()->mapToGlobal(ici));
+    QApplication::sendEvent(frm->dgrDetail->viewport(), &clic);
+    EXPECT_TRUE(frm->mnuGrille->isVisible());
+    EXPECT_FALSE(frm->actExporter->isEnabled());
+    frm->mnuGrille->hide();
+    Verifier(QString(), QString(), true);
+    QApplication::sendEvent(frm->dgrDetail->viewport(), &clic);
+    EXPECT_TRUE(frm->actExporter->isEnabled());
+    frm->mnuGrille->hide();
     EXPECT_EQ(frm->mnuGrille->actions(),
               (QList<QAction*>{frm->actExporter, frm->actOuvrirJournaux}));
     EXPECT_EQ(frm->actExporter->text(), S("Exporter la liste…"));
