@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -13,6 +14,11 @@ namespace {
 
 TMessageBoxHandler& MessageBoxHandler() {
     static TMessageBoxHandler handler;
+    return handler;
+}
+
+TSaveFileHandler& SaveFileHandler() {
+    static TSaveFileHandler handler;
     return handler;
 }
 
@@ -109,4 +115,14 @@ QString TitreApplication() {
 QString TexteErreur(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > u'.') return message + QLatin1Char('.');
     return message;
+}
+
+QString ChoisirFichierEnregistrement(const QString& titre, const QString& proposition) {
+    if (SaveFileHandler()) return SaveFileHandler()(titre, proposition);
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), titre, proposition,
+                                        QStringLiteral("Fichiers CSV (*.csv)"));
+}
+
+TSaveFileHandler SetSaveFileHandler(TSaveFileHandler handler) {
+    return std::exchange(SaveFileHandler(), std::move(handler));
 }

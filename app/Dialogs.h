@@ -28,6 +28,13 @@ using TErrorBoxHandler = std::function<void(const QString& texte, const QString&
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
 TErrorBoxHandler SetErrorBoxHandler(TErrorBoxHandler handler);
 
+// Asks where to save a file, offering `proposition` (a path); the path chosen, or empty when the
+// user cancelled.
+QString ChoisirFichierEnregistrement(const QString& titre, const QString& proposition);
+using TSaveFileHandler = std::function<QString(const QString& titre, const QString& proposition)>;
+// Replaces the save dialog (an empty handler restores the real one); returns the previous one.
+TSaveFileHandler SetSaveFileHandler(TSaveFileHandler handler);
+
 // The caption of the information and confirmation boxes.
 QString MessageCaption(TMessageKind kind);
 

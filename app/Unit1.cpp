@@ -5,6 +5,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
+#include "Journal.h"
 #include "MotDePasse.h"
 #include "Programme.h"
 #include "SysUtils.h"
@@ -16,19 +17,25 @@
 #include "ufrmConnexion.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QUrl>
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -95,6 +102,50 @@ QString TexteNonChanges(int ecartes, int traites) {
     return Format(QStringLiteral("%d mandats sur %d n'ont pas pu être changés : ils restent dans "
                                  "la liste."),
                   ecartes, traites);
+}
+
+// The mandates a run passed over, by reason, for the end-of-run box.
+struct TEcartes {
+    int verrou = 0;
+    int donneesCompte = 0;
+    int inactif = 0;
+    int serveur = 0;
+
+    int Total() const { return verrou + donneesCompte + inactif + serveur; }
+    void Compter(const QString& motif) {
+        if (motif == Motif::Verrou)
+            ++verrou;
+        else if (motif == Motif::DonneesCompte)
+            ++donneesCompte;
+        else if (motif == Motif::Inactif)
+            ++inactif;
+        else
+            ++serveur;
+    }
+    // The first line says how many stayed; one line per reason follows, then the journal.
+    QString Texte(int traites, const QString& journal) const {
+        QString texte = TexteNonChanges(Total(), traites);
+        const auto ligne = [&texte](int nombre, const char* raison) {
+            if (nombre > 0)
+                texte += QLatin1Char('\n') + QString::fromUtf8(raison) + QStringLiteral(" : ") +
+                         QString::number(nombre);
+        };
+        ligne(verrou, "verrouillés par un autre utilisateur");
+        ligne(donneesCompte, "données de compte incomplètes");
+        ligne(inactif, "inactifs (non recréés)");
+        ligne(serveur, "refusés par le serveur");
+        if (!journal.isEmpty()) texte += QStringLiteral("\nJournal : ") + journal;
+        return texte;
+    }
+};
+
+// The server's own words for a refused write, on one line: the journal's reason.
+QString MotifServeur(const Exception& e) {
+    const auto* fib = dynamic_cast<const EFIBError*>(&e);
+    QString texte = fib && !fib->IBMessage().isEmpty() ? fib->IBMessage() : e.Message();
+    texte.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    texte.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return Motif::Serveur + texte.trimmed();
 }
 
 // The wait cursor for as long as a listing or a run works, whatever way it ends.
@@ -274,7 +325,15 @@ void TfrmPrincipale::CreateControls() {
     dgrDetail->AddColumn(QStringLiteral("CMAN_BIC"), 100);
     dgrDetail->AddColumn(QStringLiteral("CMAN_NOMBANQUE"), 250);
     dgrDetail->AddColumn(QStringLiteral("BANQ_SOCIETE"), 250);
+    dgrDetail->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(dgrDetail, 1);
+
+    mnuGrille = new QMenu(this);
+    mnuGrille->setObjectName(QStringLiteral("mnuGrille"));
+    actExporter = mnuGrille->addAction(QStringLiteral("Exporter la liste…"));
+    actExporter->setObjectName(QStringLiteral("actExporter"));
+    actOuvrirJournaux = mnuGrille->addAction(QStringLiteral("Ouvrir le dossier des journaux"));
+    actOuvrirJournaux->setObjectName(QStringLiteral("actOuvrirJournaux"));
 
     setTabOrder(gbxAncienne, gbxNouvelle);
     setTabOrder(gbxNouvelle, gbxOptions);
@@ -339,6 +398,14 @@ void TfrmPrincipale::ConnectHandlers() {
             [this] { Proteger([this] { btnVerifierClick(this); }); });
     connect(btnChanger, &QToolButton::clicked, this,
             [this] { Proteger([this] { btnChangerClick(this); }); });
+    connect(dgrDetail, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        actExporter->setEnabled(idsBanque->Active());
+        mnuGrille->popup(dgrDetail->viewport()->mapToGlobal(pos));
+    });
+    connect(actExporter, &QAction::triggered, this,
+            [this] { Proteger([this] { actExporterClick(this); }); });
+    connect(actOuvrirJournaux, &QAction::triggered, this,
+            [this] { Proteger([this] { actOuvrirJournauxClick(this); }); });
 }
 
 void TfrmPrincipale::Proteger(const std::function<void()>& handler) {
@@ -431,6 +498,18 @@ void TfrmPrincipale::FormCreate(TObject*) {
     FConnexion = configuration.Connexion;
     Connecter();
     transSource->StartTransaction();
+    // What a kill left pending is settled before anything else is changed.
+    CompleterJournaux(true);
+}
+
+void TfrmPrincipale::CompleterJournaux(bool tous) {
+    TCompletionJournaux completion(dbSource);
+    if (tous) {
+        completion.CompleterTout();
+        FJournauxEnSuspens.clear();
+    } else if (!FJournauxEnSuspens.isEmpty() && completion.Completer(FJournauxEnSuspens)) {
+        FJournauxEnSuspens.clear();
+    }
 }
 
 void TfrmPrincipale::FormClose(TObject*) {
@@ -497,6 +576,8 @@ void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {
 
 void TfrmPrincipale::btnVerifierClick(TObject*) {
     RetablirConnexion();
+    // The connection is back: the commits whose outcome a loss hid can be looked up now.
+    CompleterJournaux(false);
     if (ControleSaisie()) ChargerMandats();
 }
 
@@ -539,43 +620,100 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                         TMessageKind::Confirmation) != IDYES)
         return;
 
+    const TModeChangement mode =
+        rgoMandat->ItemIndex() == 1 ? TModeChangement::Recreer : TModeChangement::Modifier;
+    // Made before anything is written: a run that cannot keep its record changes nothing.
+    std::optional<TJournal> journal;
+    if (!SansJournal) journal.emplace(mode, QDateTime::currentDateTime());
     int traites = 0;
-    int ecartes = 0;
-    {
+    TEcartes ecartes;
+    try {
         TCurseurAttente attente;
         TControlesSuspendus suspendus(*idsBanque);
         // Every row read before the first write: the dialog counts against the whole list.
         idsBanque->FetchAll();
         TProgression progression(*this, idsBanque->RecordCount());
+        const QString nouvelleBanque = IntToStr(Nouveau_ID);
+        TLigneJournal ligne;
         idsBanque->First();
         while (!idsBanque->Eof()) {
-            const QString iban = NouvelIban(idsBanqueCMAN_IBAN->AsString());
+            const QString ancienIban = idsBanqueCMAN_IBAN->AsString();
+            const QString iban = NouvelIban(ancienIban);
+            const QString id = idsBanqueCMAN_ID->AsString();
+            const QString reference = idsBanqueCMAN_MANDAT->AsString();
+            if (journal) {
+                ligne.id = id;
+                ligne.idClient = idsBanqueCMAN_IDCLI->AsString();
+                ligne.client = idsBanqueNP->AsString();
+                ligne.ancienneReference = reference;
+                ligne.nouvelleReference =
+                    mode == TModeChangement::Recreer ? RecreerReference(reference) : reference;
+                ligne.ancienIban = ancienIban;
+                ligne.nouvelIban = iban;
+                ligne.ancienBic = idsBanqueCMAN_BIC->AsString();
+                ligne.nouveauBic = Nouveau_BIC;
+                ligne.ancienneBanque =
+                    idsBanqueCMAN_IDBANQ->IsNull() ? QString() : idsBanqueCMAN_IDBANQ->AsString();
+                ligne.nouvelleBanque = nouvelleBanque;
+                ligne.modificationSepa.clear();
+                ligne.motif.clear();
+            }
             // A mandate whose new RIB could not be built whole keeps its old IBAN rather than
             // one with a key of "00". An ended mandate is not recreated: its copy would be an
             // active mandate again, and since the old row stays listed, a second run would make
             // a second one.
-            const bool recreer = rgoMandat->ItemIndex() == 1;
-            if (iban.isEmpty() || (recreer && idsBanqueCMAN_ACTIF->AsInteger() != -1) ||
-                !EcrireMandat(idsBanqueCMAN_ID->AsString(), iban, idsBanqueCMAN_MANDAT->AsString()))
-                ++ecartes;
+            QString motif;
+            if (iban.isEmpty()) {
+                motif = Motif::DonneesCompte;
+            } else if (mode == TModeChangement::Recreer && idsBanqueCMAN_ACTIF->AsInteger() != -1) {
+                motif = Motif::Inactif;
+            } else {
+                // On the disk's way before the commit: whatever kills the run from here on, the
+                // next start finds the mandate named and looks it up.
+                if (journal) {
+                    ligne.resultat = Resultat::EnCours;
+                    journal->Ecrire(ligne);
+                }
+                motif = EcrireMandat(id, iban, reference);
+            }
+            if (journal) {
+                if (motif.isEmpty()) {
+                    ligne.resultat = Resultat::Change;
+                    ligne.modificationSepa =
+                        ModificationSepa(mode, ancienIban, iban, ligne.ancienneReference);
+                } else {
+                    ligne.resultat = Resultat::Ecarte;
+                    ligne.motif = motif;
+                }
+                journal->Ecrire(ligne);
+            }
+            if (!motif.isEmpty()) ecartes.Compter(motif);
             ++traites;
             if (progression.Avancer(traites)) break;
             idsBanque->Next();
         }
+        if (journal) journal->Terminer();
         idsBanque->Close();
         RenouvelerLecture();
         idsBanque->Open();
+    } catch (...) {
+        // A commit whose outcome the lost connection hid: looked up at the next listing.
+        if (journal && journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
+        throw;
     }
     // A run that passed mandates over must not look like one that changed everything.
-    if (ecartes > 0) AfficherMessage(TexteNonChanges(ecartes, traites), TMessageKind::Information);
+    if (ecartes.Total() > 0)
+        AfficherMessage(ecartes.Texte(traites, journal ? QDir::toNativeSeparators(journal->Chemin())
+                                                       : QString()),
+                        TMessageKind::Information);
 }
 
 QString TfrmPrincipale::NouvelIban(const QString& iban) const {
     return NouvelIbanFrancais(Nouveau_Code, edtNouveauGuichet->text(), iban);
 }
 
-bool TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
-                                  const QString& reference) {
+QString TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
+                                     const QString& reference) {
     transLocale->StartTransaction();
     try {
         if (rgoMandat->ItemIndex() == 1) {
@@ -601,13 +739,37 @@ bool TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
         qryLocale->Close();
         qryLocale->FreeHandle();
         transLocale->Commit();
-        return true;
-    } catch (...) {
+        return {};
+    } catch (const Exception& e) {
+        // Nothing can be asked of a dead server; the window drops the connection, and the
+        // mandate's line waits for the database's answer.
+        if (const auto* fib = dynamic_cast<const EFIBError*>(&e); fib && IsConnectionLost(*fib))
+            throw;
         // The mandate is left whole as it was and the run goes on; only a failing rollback
         // stops it.
         if (transLocale->Active()) transLocale->Rollback();
-        return false;
+        if (const auto* fib = dynamic_cast<const EFIBError*>(&e); fib && IsLockConflict(*fib))
+            return Motif::Verrou;
+        return MotifServeur(e);
     }
+}
+
+void TfrmPrincipale::actExporterClick(TObject*) {
+    const QString chemin = ChoisirFichierEnregistrement(
+        QStringLiteral("Exporter la liste"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') +
+            NomExportParDefaut(QDate::currentDate()));
+    if (chemin.isEmpty()) return;
+    TCurseurAttente attente;
+    ExporterListe(*idsBanque, chemin);
+}
+
+void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {
+    const QString dossier = CreerDossierJournaux();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(dossier)))
+        AfficherMessage(QStringLiteral("Le dossier des journaux n'a pas pu être ouvert : ") +
+                            QDir::toNativeSeparators(dossier),
+                        TMessageKind::Information);
 }
 
 QString TfrmPrincipale::MotDePasseBase() const {

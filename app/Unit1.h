@@ -4,6 +4,7 @@
 #include "Classes.h"
 #include "Programme.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -11,7 +12,9 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QAction;
 class QLineEdit;
+class QMenu;
 class QProgressDialog;
 class QToolBar;
 class QToolButton;
@@ -62,6 +65,10 @@ public:
     QToolButton* btnVerifier = nullptr;
     QToolButton* btnChanger = nullptr;
     TDBGrid* dgrDetail = nullptr;
+    // The grid's context menu: the list exported, the journals' folder opened.
+    QMenu* mnuGrille = nullptr;
+    QAction* actExporter = nullptr;
+    QAction* actOuvrirJournaux = nullptr;
 
     // The database objects: the connection, the reading transaction the list is read in, and
     // the writing transaction of the change run.
@@ -91,6 +98,8 @@ public:
     void lblNouveau_InfoClick(TObject* Sender);
     void btnVerifierClick(TObject* Sender);
     void btnChangerClick(TObject* Sender);
+    void actExporterClick(TObject* Sender);
+    void actOuvrirJournauxClick(TObject* Sender);
 
     // The progress of a change run: the dialog exists while a run works and shows itself once
     // the run looks like lasting more than about a second; its "Arrêter" button stops the run
@@ -102,6 +111,10 @@ public:
     // True from the moment the server connection was found lost (and dropped) until the next
     // "Vérifier" or bank choice has connected again.
     bool ConnexionPerdue() const { return FConnexionPerdue; }
+
+    // For measurement only: the benchmark runs the same window with and without its journal,
+    // side by side, to tell what the journal costs. The program never sets it.
+    bool SansJournal = false;
 
     static constexpr int ClientWidth = 1138;
     static constexpr int ClientHeight = 633;
@@ -130,8 +143,13 @@ private:
     void RenouvelerLecture();
     // The new IBAN of a listed mandate; empty when the new RIB would not be 23 characters.
     QString NouvelIban(const QString& iban) const;
-    // Writes one mandate in a transaction of its own; false when it was rolled back.
-    bool EcrireMandat(const QString& id, const QString& iban, const QString& reference);
+    // Writes one mandate in a transaction of its own: empty when it was committed, else the
+    // journal's reason it was rolled back. A lost connection is raised: the outcome of a commit
+    // cut short is unknown.
+    QString EcrireMandat(const QString& id, const QString& iban, const QString& reference);
+    // Completes from the database the journals a kill or a lost connection left pending: every
+    // journal at the start, then at each listing those this window left so.
+    void CompleterJournaux(bool tous);
 
     void CreateControls();
     void CreateDatabaseObjects();
@@ -142,4 +160,5 @@ private:
     bool FConnexionPerdue = false;
     // Where and as whom dbSource connects, read from the configuration at creation.
     TConnexionProgramme FConnexion;
+    QStringList FJournauxEnSuspens;
 };

@@ -7,9 +7,11 @@
 // carries), and moves its set from one bank of the pair to the other, then back at the next
 // run: every run starts from a list of exactly N active mandates in the same state for both.
 // « Recréer » leaves the old rows inactive at the bank they leave, where the list (active
-// mandates only) no longer sees them.
+// mandates only) no longer sees them. The window runs twice, with its change journal and
+// without it, so that the journal's cost shows against the same window in the same process.
 #include "Application.h"
 #include "Dialogs.h"
+#include "Journal.h"
 #include "MandateList.h"
 #include "Measure.h"
 #include "Programme.h"
@@ -21,6 +23,7 @@
 #include "pFIBDataSet.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -41,8 +44,8 @@ constexpr int GridRows = 20;
 // Our banks' identifiers start here, far above the demo's and the generator's.
 constexpr qint64 BankBase = 9100000000;
 
-enum TLoop { lpLayer, lpRaw, LoopCount };
-const char* const LoopNames[LoopCount] = {"window", "raw   "};
+enum TLoop { lpLayer, lpLayerSansJournal, lpRaw, LoopCount };
+const char* const LoopNames[LoopCount] = {"window ", "w/o jnl", "raw    "};
 enum TMode { mdModifier, mdRecreer, ModeCount };
 const char* const ModeNames[ModeCount] = {"Modifier", "Recréer "};
 
@@ -274,13 +277,50 @@ void ChooseBanks(TfrmPrincipale& frm, const TPair& pair) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The journal alone
+
+// A run's journal without the run: each mandate's two lines (EN_COURS, then CHANGE with its
+// amendment) formatted and handed to the system as the window writes them, then the sync. On a
+// loaded machine the two window loops swing by more than the journal costs; this is the cost
+// itself.
+TMeasure JournalAlone(int n) {
+    TJournal journal(TModeChangement::Recreer, QDateTime::currentDateTime());
+    TLigneJournal l;
+    l.idClient = QStringLiteral("8200000001");
+    l.client = QStringLiteral("DUPONT-MARÉCHAL Jean-François");
+    l.ancienBic = QStringLiteral("ANCIFRPPXXX");
+    l.nouveauBic = QStringLiteral("OUESFRPPXXX");
+    l.ancienneBanque = QStringLiteral("9100000000");
+    l.nouvelleBanque = QStringLiteral("9100000001");
+    const QString iban = QStringLiteral("FR7690000678901234567890123");
+    TMeasureScope m;
+    for (int i = 0; i < n; ++i) {
+        l.id = QString::number(8000000000LL + i);
+        l.ancienneReference = QStringLiteral("VOL-") + l.id;
+        l.nouvelleReference = RecreerReference(l.ancienneReference);
+        l.ancienIban = iban;
+        l.nouvelIban = NouvelIbanFrancais(QStringLiteral("90001"), QString(), iban);
+        l.resultat = Resultat::EnCours;
+        l.modificationSepa.clear();
+        journal.Ecrire(l);
+        l.resultat = Resultat::Change;
+        l.modificationSepa = ModificationSepa(TModeChangement::Recreer, l.ancienIban, l.nouvelIban,
+                                              l.ancienneReference);
+        journal.Ecrire(l);
+    }
+    journal.Terminer();
+    return m.Stop();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Setup
 
-// Four banks per set of mandates (`set`), with codes no generated mandate carries. No country
-// code: scripts/volume, run later on the same database, gives mandates only to French banks.
-std::array<TBank, 4> MakeBanks(TRawSession& s, int set) {
-    std::array<TBank, 4> banks;
-    for (int i = 0; i < 4; ++i) {
+// Two banks per loop and set of mandates (`set`), with codes no generated mandate carries. No
+// country code: scripts/volume, run later on the same database, gives mandates only to French
+// banks.
+std::array<TBank, 2 * LoopCount> MakeBanks(TRawSession& s, int set) {
+    std::array<TBank, 2 * LoopCount> banks;
+    for (int i = 0; i < 2 * LoopCount; ++i) {
         TBank& b = banks[i];
         b.Id = BankBase + 10 * set + i;
         b.Code = QStringLiteral("9%1%2")
@@ -372,13 +412,16 @@ int main(int argc, char** argv) {
     // workstation's would send it elsewhere and ask for a password.
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
     qputenv("XDG_CONFIG_DIRS", settings.path().toLocal8Bit());
+    // The journals of the window's runs too: never in the user's own folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("donnees"))));
 
     try {
         TRawSession raw(GetClientLibrary(ProgramLibraryName()));
         raw.Attach(ProgramDatabaseName().toLatin1().constData());
         const bool forced = raw.ForcedWrites();
-        const std::array<TBank, 4> banks = MakeBanks(raw, set);
-        std::array<TPair, LoopCount> pairs = {TPair{banks[0], banks[1]}, TPair{banks[2], banks[3]}};
+        const std::array<TBank, 2 * LoopCount> banks = MakeBanks(raw, set);
+        std::array<TPair, LoopCount> pairs = {TPair{banks[0], banks[1]}, TPair{banks[2], banks[3]},
+                                              TPair{banks[4], banks[5]}};
         for (TPair& p : pairs) {
             if (Count(raw, ListedAt(p.From)) + Count(raw, ListedAt(p.To)) == 0)
                 GiveMandates(raw, p.From, n);
@@ -414,13 +457,15 @@ int main(int argc, char** argv) {
             for (int round = 1; round <= rounds; ++round) {
                 // Neither loop always runs after the other (the server cleans up behind a run
                 // during the next one).
-                std::array<TLoop, LoopCount> order = {lpLayer, lpRaw};
-                if (round % 2 == 0) std::swap(order[0], order[1]);
+                std::array<TLoop, LoopCount> order = {lpLayer, lpLayerSansJournal, lpRaw};
+                std::rotate(order.begin(), order.begin() + (round - 1) % LoopCount, order.end());
+                if (mode == mdRecreer) std::reverse(order.begin(), order.end());
                 for (TLoop loop : order) {
                     TPair& pair = pairs[loop];
                     int failures = 0;
                     TMeasure listing, run;
-                    if (loop == lpLayer) {
+                    if (loop != lpRaw) {
+                        frm.SansJournal = loop == lpLayerSansJournal;
                         ChooseBanks(frm, pair);
                         frm.rgoMandat->SetItemIndex(mode);
                         frm.edtAncienGuichet->clear();
@@ -474,6 +519,22 @@ int main(int argc, char** argv) {
                         ModeNames[mode], Median(w.Rate), Median(r.Rate), ratio,
                         ratio >= 0.9 ? "" : "  (below 0.9)", Median(w.Cpu), Median(r.Cpu));
         }
+        for (int mode = 0; mode < ModeCount; ++mode) {
+            const double with = Median(results[mode][lpLayer].Rate);
+            const double without = Median(results[mode][lpLayerSansJournal].Rate);
+            std::printf("  %s  window with journal / window without: %7.0f / %7.0f mandates/s = "
+                        "%.3f (journal %+.1f %%)%s  client CPU %.0f / %.0f µs\n",
+                        ModeNames[mode], with, without, with / without, (without / with - 1) * 100,
+                        with / without >= 0.97 ? "" : "  (above 3 %)",
+                        Median(results[mode][lpLayer].Cpu),
+                        Median(results[mode][lpLayerSansJournal].Cpu));
+        }
+        const TMeasure alone = JournalAlone(n);
+        std::printf("  journal alone: %.1f µs per mandate (client CPU %.1f µs, %.1f allocations), "
+                    "against %.0f µs per mandate of the window's « Modifier »: %.1f %%\n",
+                    alone.Seconds * 1e6 / n, alone.CpuSeconds * 1e6 / n,
+                    double(alone.Allocations) / n, 1e6 / Median(results[mdModifier][lpLayer].Rate),
+                    alone.Seconds * 1e6 / n * Median(results[mdModifier][lpLayer].Rate) / 1e4);
         std::printf("  Vérifier, open→first screen: window %.1f ms, raw %.1f ms, window/raw "
                     "%.2f\n",
                     Median(firstScreen[lpLayer]), Median(firstScreen[lpRaw]),

@@ -567,6 +567,15 @@ bool IsConnectionLost(const EFIBError& error) {
     return false;
 }
 
+bool IsLockConflict(const EFIBError& error) {
+    static constexpr qint32 conflict[] = {isc_lock_conflict, isc_update_conflict, isc_deadlock,
+                                          isc_lock_timeout};
+    for (const qint32 code : error.IBErrorCodes())
+        if (std::find(std::begin(conflict), std::end(conflict), code) != std::end(conflict))
+            return true;
+    return false;
+}
+
 void RaiseInterBaseError(const IIBClientLibraryPtr& ClientLibrary, TObject* Sender) {
     RaiseInterBaseError(ClientLibrary.get(), Sender);
 }

@@ -76,6 +76,12 @@ public:
 // that attachment can only fail the same way. The layer's own errors never say so.
 bool IsConnectionLost(const EFIBError& error);
 
+// True when a server failure is a write that met another transaction's lock or newer version of
+// the row (a no-wait transaction is told at once, as a lock conflict, an update conflict or a
+// deadlock): the same write may pass once the other transaction ends. Other refusals
+// (constraints, triggers, permissions) never say so.
+bool IsLockConflict(const EFIBError& error);
+
 // A failure the layer detects itself; SQLCode is the number of its message (or -1).
 class EFIBClientError : public EFIBError {
 public:

@@ -1,6 +1,7 @@
 #include "Pannes.h"
 
 #include "Controls.h"
+#include "Journal.h"
 #include "Programme.h"
 #include "ServerRows.h"
 #include "pFIBDataSet.h"
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <map>
 #include <random>
+#include <set>
 
 #include <signal.h>
 
@@ -297,6 +299,44 @@ std::vector<bool> EtatParMandat(Connexion& base, const std::vector<Origine>& ori
         etats.push_back(e == Etat::Change);
     }
     return etats;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The journals
+
+QString DossierDonnees;
+
+void NouveauxJournaux(const QString& nom) {
+    const QString dossier = DossierDonnees + QLatin1Char('/') + nom;
+    QDir(dossier).removeRecursively();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dossier));
+}
+
+BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes) {
+    std::map<QString, QString> derniere;
+    std::set<QString> avecChange;
+    BilanJournal b;
+    const QDir dossier(DossierJournaux());
+    for (const QString& nom : dossier.entryList({QStringLiteral("*.csv")}, QDir::Files)) {
+        QFile f(dossier.filePath(nom));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << nom.toStdString();
+        for (const QStringList& c : LireCsv(f.readAll())) {
+            if (c.size() != 16 || c[0] == QLatin1String("horodatage")) continue;
+            derniere[c[4]] = c[2];
+            if (c[2] == QLatin1String("CHANGE")) avecChange.insert(c[4]);
+            if (c[3] == QString::fromUtf8("constaté au démarrage")) ++b.constates;
+            if (c[3] == QLatin1String("interrompu")) ++b.interrompus;
+        }
+    }
+    for (size_t i = 0; i < origines.size(); ++i) {
+        const QString& id = origines[i].id;
+        const QString fin = derniere.count(id) ? derniere[id] : QString();
+        if (fin == QLatin1String("CHANGE")) ++b.changes;
+        if (fin == QLatin1String("EN_COURS")) ++b.enCours;
+        if (changes[i] && fin != QLatin1String("CHANGE")) ++b.sansLigne;
+        if (!changes[i] && avecChange.count(id)) ++b.fausses;
+    }
+    return b;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -84,6 +84,29 @@ struct Bilan {
     int etrangers = 0;
 };
 
+// What the change journals say of the listed mandates, against the audit.
+struct BilanJournal {
+    // Mandates whose last journal line is CHANGE.
+    int changes = 0;
+    // Lines the next start or listing added: CHANGE "constaté au démarrage", ECARTE "interrompu".
+    int constates = 0;
+    int interrompus = 0;
+    // Mandates the audit finds changed without a final CHANGE line.
+    int sansLigne = 0;
+    // Mandates the audit finds untouched with a CHANGE line.
+    int fausses = 0;
+    // Mandates whose last line is still EN_COURS.
+    int enCours = 0;
+};
+
+// The folder the tests' journals go to, beneath which each instant takes a folder of its own.
+extern QString DossierDonnees;
+// A new empty journals' folder: XDG_DATA_HOME of this process (and of the children it starts).
+void NouveauxJournaux(const QString& nom);
+// Reads every journal of the folder back and holds it against the audit's state per mandate
+// (EtatParMandat, in the order of `origines`).
+BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes);
+
 // Reads every mandate of the client and classes each origin: untouched (as it was, and no copy),
 // changed ("Modifier": IBAN, BIC and bank all new; "Recréer": the old row inactive and exactly
 // one active copy with the derived reference and the new bank data), or half done.

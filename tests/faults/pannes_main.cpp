@@ -5,6 +5,7 @@
 #include "Application.h"
 #include "Pannes.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -58,6 +59,11 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     if (!settings.isValid()) return 1;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    // The journals, the children's too, in a folder of the tests' own; each instant takes one
+    // of its own beneath it.
+    Pannes::DossierDonnees = settings.filePath(QStringLiteral("donnees"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(Pannes::DossierDonnees));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.filePath(QStringLiteral("config"))));
     if (!Pannes::Demarrer()) {
         std::fprintf(stderr, "l'instance %s ne démarre pas\n", qPrintable(Pannes::Racine()));
         return 1;

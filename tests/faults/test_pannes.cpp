@@ -34,12 +34,26 @@ namespace {
 
 // One line per instant, which scripts/pannes adds up.
 void Rapporter(const char* genre, int mode, std::uint64_t graine, int coupure, const Bilan& b,
-               int audites) {
+               int audites, const BilanJournal& j) {
     std::printf("PANNE %s mode=%s graine=%llu coupure=%d changes=%d intacts=%d moities=%d "
-                "doublons=%d etrangers=%d audites=%d\n",
+                "doublons=%d etrangers=%d audites=%d journal_changes=%d constates=%d "
+                "interrompus=%d sans_ligne=%d fausses=%d en_cours=%d\n",
                 genre, NomMode(mode), static_cast<unsigned long long>(graine), coupure, b.changes,
-                b.intacts, b.moities, b.doublons, b.etrangers, audites);
+                b.intacts, b.moities, b.doublons, b.etrangers, audites, j.changes, j.constates,
+                j.interrompus, j.sansLigne, j.fausses, j.enCours);
     std::fflush(stdout);
+}
+
+// After a kill and the next start (or listing): every mandate the audit finds changed has its
+// final CHANGE line, none found untouched has one, and nothing is left pending.
+BilanJournal VerifierJournaux(Connexion& base, const std::vector<Origine>& origines, int mode,
+                              const Bilan& audit) {
+    const BilanJournal j = LireJournaux(origines, EtatParMandat(base, origines, mode));
+    EXPECT_EQ(j.sansLigne, 0);
+    EXPECT_EQ(j.fausses, 0);
+    EXPECT_EQ(j.enCours, 0);
+    EXPECT_EQ(j.changes, audit.changes);
+    return j;
 }
 
 // Whether a box since the `depuis`-th one reported mandates passed over.
@@ -111,6 +125,7 @@ TEST_P(ServeurTue, EveryMandateIsWholeAndTheSameWindowFinishes) {
         // After mandate k, then somewhere inside the client and server work that follows it.
         const int k = std::uniform_int_distribution<int>(1, n - 1)(hasard);
         const int delai = std::uniform_int_distribution<int>(0, 3000)(hasard);
+        NouveauxJournaux(QStringLiteral("serveur-%1-%2").arg(mode).arg(instant));
         std::vector<Origine> origines;
         {
             Connexion base;
@@ -149,7 +164,10 @@ TEST_P(ServeurTue, EveryMandateIsWholeAndTheSameWindowFinishes) {
         ASSERT_TRUE(Demarrer());
         Connexion base;
         const Bilan avant = Auditer(base, origines, mode);
-        Rapporter("serveur", mode, graine, k, avant, n);
+        // The listing, the connection back, settles the commit the loss left unknown.
+        EXPECT_EQ(f.Verifier().size(), avant.intacts);
+        const BilanJournal journal = VerifierJournaux(base, origines, mode, avant);
+        Rapporter("serveur", mode, graine, k, avant, n, journal);
         EXPECT_EQ(avant.moities, 0);
         EXPECT_EQ(avant.doublons, 0);
         EXPECT_EQ(avant.etrangers, 0);
@@ -177,6 +195,7 @@ TEST_P(ProgrammeTue, TheServerRollsTheMandateInHandBack) {
         std::mt19937_64 hasard(graine);
         const int k = std::uniform_int_distribution<int>(1, n - 1)(hasard);
         const int delai = std::uniform_int_distribution<int>(0, 3000)(hasard);
+        NouveauxJournaux(QStringLiteral("programme-%1-%2").arg(mode).arg(instant));
         Connexion base;
         const std::vector<Origine> origines = Semer(base, n);
         ASSERT_EQ(int(origines.size()), n);
@@ -216,16 +235,18 @@ TEST_P(ProgrammeTue, TheServerRollsTheMandateInHandBack) {
                       "CURRENT_CONNECTION AND A.MON$SYSTEM_FLAG = 0")),
                   QStringList{QStringLiteral("0")});
         const Bilan avant = Auditer(base, origines, mode);
-        Rapporter("programme", mode, graine, k, avant, n);
         EXPECT_EQ(avant.moities, 0);
         EXPECT_EQ(avant.doublons, 0);
         EXPECT_EQ(avant.etrangers, 0);
         EXPECT_GE(avant.changes, k);
         EXPECT_EQ(avant.changes + avant.intacts, n);
 
-        // A fresh program finishes the rest: no row is still locked by the dead one.
+        // The next start completes the dead program's journal; it then finishes the rest: no
+        // row is still locked by the dead one.
         Fenetre f;
         ASSERT_TRUE(f.boxes.errors.empty());
+        const BilanJournal journal = VerifierJournaux(base, origines, mode, avant);
+        Rapporter("programme", mode, graine, k, avant, n, journal);
         Finir(f, base, origines, mode, avant);
         if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
@@ -253,7 +274,12 @@ TEST_P(Verrous, ExactlyTheLockedMandatesArePassedOverAndCounted) {
     f.Changer(mode);
     EXPECT_TRUE(f.boxes.errors.empty());
     ASSERT_FALSE(f.boxes.messages.empty());
-    EXPECT_EQ(f.boxes.messages.back().text, TexteEcartes(100, 1000));
+    // Every one of them for its lock, none refused by the server for anything else.
+    const QStringList box = f.boxes.messages.back().text.split(QLatin1Char('\n'));
+    ASSERT_EQ(box.size(), 3);
+    EXPECT_EQ(box[0], TexteEcartes(100, 1000));
+    EXPECT_EQ(box[1], QString::fromUtf8("verrouillés par un autre utilisateur : 100"));
+    EXPECT_TRUE(box[2].startsWith(QStringLiteral("Journal : "))) << box[2].toStdString();
     // What the box says stays in the list is what stayed: the locked ones, nothing else.
     EXPECT_EQ(Trie(f.Liste()), Trie(verrouilles));
     const std::vector<bool> etats = EtatParMandat(base, origines, mode);

@@ -3,6 +3,7 @@
 #include "BoxRecorder.h"
 #include "Controls.h"
 #include "DBGrid.h"
+#include "Journal.h"
 #include "Programme.h"
 #include "ServerRows.h"
 #include "TestSupport.h"
@@ -11,17 +12,29 @@
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QDate>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QToolButton>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -113,6 +126,7 @@ QString Insertion(const QString& id, int actif, const QString& banque, const QSt
 class Changement : public ::testing::Test {
 protected:
     void SetUp() override {
+        QDir(DossierJournaux()).removeRecursively();
         Nettoyer();
         base.Executer(QStringLiteral("INSERT INTO BANQUE (BANQ_ID, BANQ_SOCIETE, BANQ_BIC, "
                                      "BANQ_BANQUE) VALUES (") +
@@ -209,6 +223,59 @@ protected:
             if (row.startsWith(id)) return row;
         return {};
     }
+    // The last end-of-run box, line by line, its journal line checked and left out.
+    QStringList Boite() {
+        if (boxes.messages.empty()) return {};
+        QStringList lignes = boxes.messages.back().text.split(u'\n');
+        const QString chemin = lignes.last().section(S("Journal : "), 1);
+        EXPECT_TRUE(Journaux().contains(chemin)) << lignes.last().toStdString();
+        lignes.removeLast();
+        return lignes;
+    }
+    // The journal the last box names, else the newest.
+    QString DernierJournal() {
+        if (!boxes.messages.empty()) {
+            const QString ligne = boxes.messages.back().text.section(u'\n', -1);
+            if (ligne.startsWith(S("Journal : "))) return ligne.section(S("Journal : "), 1);
+        }
+        return Journaux().value(Journaux().size() - 1);
+    }
+    // The journals written since the test began, oldest first.
+    static QStringList Journaux() {
+        QStringList chemins;
+        const QDir dossier(DossierJournaux());
+        for (const QString& nom :
+             dossier.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Time | QDir::Reversed))
+            chemins << dossier.filePath(nom);
+        return chemins;
+    }
+    static QByteArray Octets(const QString& chemin) {
+        QFile f(chemin);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << chemin.toStdString();
+        return f.readAll();
+    }
+    // The last journal's data lines, each without its time stamp (checked) and without its CR LF.
+    QStringList LignesJournal() { return LignesJournal(DernierJournal()); }
+    static QStringList LignesJournal(const QString& chemin) {
+        const QByteArray octets = Octets(chemin);
+        EXPECT_TRUE(octets.startsWith(QByteArrayLiteral("\xEF\xBB\xBF") + EnTete));
+        QStringList lignes =
+            QString::fromUtf8(octets.sliced(3 + EnTete.size())).split(QStringLiteral("\r\n"));
+        EXPECT_EQ(lignes.last(), QString());
+        lignes.removeLast();
+        static const QRegularExpression horodatage(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d;"));
+        for (QString& l : lignes) {
+            EXPECT_TRUE(horodatage.match(l).hasMatch()) << l.toStdString();
+            l = l.section(u';', 1);
+        }
+        return lignes;
+    }
+    static inline const QByteArray EnTete =
+        "horodatage;mode;resultat;motif;CMAN_ID;CMAN_IDCLI;client;ancienne_reference;"
+        "nouvelle_reference;ancien_iban;nouvel_iban;ancien_bic;nouveau_bic;ancienne_banque;"
+        "nouvelle_banque;modification_sepa\r\n";
+
     QStringList Textes(const std::vector<RecordedBox>& list) {
         QStringList texts;
         for (const RecordedBox& box : list)
@@ -398,8 +465,9 @@ TEST_F(Changement, RecreerPassesOverEndedMandatesAndNeverCopiesTwice) {
     Changer(1);
     EXPECT_EQ(base.Generateur(), generateur + 2);
     EXPECT_EQ(base.Mandat(M3), Avant(M3));
-    EXPECT_EQ(boxes.messages.back().text,
-              S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."));
+    EXPECT_EQ(Boite(), QStringList({S("1 mandat sur 3 n'a pas pu être changé : il reste dans la "
+                                      "liste."),
+                                    S("inactifs (non recréés) : 1")}));
 
     // The old rows are inactive now and listed again: a second run copies none of them.
     ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
@@ -407,8 +475,9 @@ TEST_F(Changement, RecreerPassesOverEndedMandatesAndNeverCopiesTwice) {
     Changer(1);
     EXPECT_EQ(base.Generateur(), generateur + 2);
     EXPECT_EQ(base.Mandats(), apresPremier);
-    EXPECT_EQ(boxes.messages.back().text,
-              S("3 mandats sur 3 n'ont pas pu être changés : ils restent dans la liste."));
+    EXPECT_EQ(Boite(), QStringList({S("3 mandats sur 3 n'ont pas pu être changés : ils restent "
+                                      "dans la liste."),
+                                    S("inactifs (non recréés) : 3")}));
     EXPECT_EQ(
         base.Lignes(QStringLiteral("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_IDCLI = ") +
                     Client + QStringLiteral(" AND CMAN_ACTIF = -1 AND CMAN_IDBANQ = ") +
@@ -428,10 +497,20 @@ TEST_F(Changement, ALockedMandateIsPassedOverAndReported) {
     Changer(0);
     EXPECT_EQ(base.Mandat(M1), Deplace(Avant(M1), QStringLiteral("FR7612345678901234567890104")));
     EXPECT_EQ(base.Mandat(M2), Avant(M2));
-    EXPECT_EQ(Textes(boxes.messages),
-              QStringList({CodeVide, Confirmer,
-                           S("1 mandat sur 2 n'a pas pu être changé : il reste dans la liste.")}));
+    EXPECT_EQ(boxes.messages.size(), 3u);
+    EXPECT_EQ(Boite(),
+              QStringList({S("1 mandat sur 2 n'a pas pu être changé : il reste dans la liste."),
+                           S("verrouillés par un autre utilisateur : 1")}));
     EXPECT_EQ(boxes.messages.back().kind, TMessageKind::Information);
+    // The journal says why, with what was about to be written.
+    const QStringList lignes = LignesJournal();
+    ASSERT_EQ(lignes.size(), 4);
+    EXPECT_TRUE(std::any_of(lignes.begin(), lignes.end(), [&](const QString& l) {
+        return l == S("Modifier;ECARTE;verrou;7000001002;7000000101;RAVTEST Jeanne;") +
+                        Reference35 + u';' + Reference35 +
+                        S(";FR7699999111111000000001128;FR7612345111111000000001109;ANCIFRPPXXX;"
+                          "OUESFRPPXXX;;5294967297;");
+    }));
     EXPECT_EQ(Listes(), QStringList{M2});
     EXPECT_FALSE(frm->transLocale->Active());
 }
@@ -444,8 +523,13 @@ TEST_F(Changement, AnInvalidKeyIsNeverWritten) {
     Changer(0);
     EXPECT_EQ(base.Mandat(QStringLiteral("7000001006")),
               Ligne(avecCourt, QStringLiteral("7000001006")));
-    EXPECT_EQ(boxes.messages.back().text,
-              S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."));
+    EXPECT_EQ(Boite(),
+              QStringList({S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."),
+                           S("données de compte incomplètes : 1")}));
+    EXPECT_TRUE(LignesJournal().contains(
+        S("Modifier;ECARTE;donnees_compte;7000001006;7000000101;RAVTEST Jeanne;C;C;"
+          "FR7699999678901234;;ANCIFRPPXXX;OUESFRPPXXX;1000000001;5294967297;"),
+        Qt::CaseSensitive));
     EXPECT_EQ(Listes(), QStringList{QStringLiteral("7000001006")});
 
     // A new bank code of four characters: nothing written at all.
@@ -459,8 +543,9 @@ TEST_F(Changement, AnInvalidKeyIsNeverWritten) {
     ASSERT_EQ(Listes().size(), 2);
     Changer(0);
     EXPECT_EQ(base.Mandats(), apres);
-    EXPECT_EQ(boxes.messages.back().text,
-              S("2 mandats sur 2 n'ont pas pu être changés : ils restent dans la liste."));
+    EXPECT_EQ(Boite(), QStringList({S("2 mandats sur 2 n'ont pas pu être changés : ils restent "
+                                      "dans la liste."),
+                                    S("données de compte incomplètes : 2")}));
 }
 
 TEST_F(Changement, ALowerCaseLetterStopsTheRunWithTheErrorBox) {
@@ -507,3 +592,371 @@ TEST_F(Changement, ArreterStopsAfterTheMandateInHand) {
     EXPECT_EQ(Textes(boxes.messages), QStringList({CodeVide, Confirmer}));
     EXPECT_EQ(Listes(), QStringList{ordre[1]});
 }
+
+// ---------------------------------------------------------------------------------------------
+// The change journal
+
+namespace {
+
+// A mandate's journal line from its rows before and after the run (columns as Base::Mandats
+// reads them), time stamp left out.
+QString LigneAttendue(const QString& mode, const QString& resultat, const QString& motif,
+                      const QString& avant, const QString& apres, const QString& nouvelleReference,
+                      const QString& sepa) {
+    const QStringList a = avant.split(u'|');
+    const QStringList n = apres.split(u'|');
+    const auto banque = [](const QString& b) { return b == u'-' ? QString() : b; };
+    return QStringList({mode, resultat, motif, a[0], a[1], S("RAVTEST Jeanne"), a[8],
+                        nouvelleReference, a[5], n[5], a[6], n[6], banque(a[4]), banque(n[4]),
+                        sepa.isEmpty() ? sepa : u'"' + sepa + u'"'})
+        .join(u';');
+}
+
+mode_t Mode(const QString& chemin) {
+    struct stat st {};
+    EXPECT_EQ(::stat(QFile::encodeName(chemin).constData(), &st), 0) << chemin.toStdString();
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
+    // Linked by identifier but already under the new bank code: only the account's key and
+    // check digits are written again, so the amendment names the old account.
+    const QString m8 = QStringLiteral("7000001008");
+    Ajouter(m8, -1, BanqueAncienne, "FR7612345678901234567890199", "RUM-0008");
+    avant = base.Mandats();
+    const QStringList ordre = (Verifier(QString(), QString(), false), Listes(false));
+    ASSERT_EQ(ordre.size(), 4);
+    Changer(0);
+    // Silent end, and a journal all the same.
+    EXPECT_EQ(boxes.messages.size(), 2u);
+    const QStringList journaux = Journaux();
+    ASSERT_EQ(journaux.size(), 1);
+    EXPECT_TRUE(QFileInfo(journaux[0])
+                    .fileName()
+                    .contains(QRegularExpression(
+                        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d{6}_Modifier\\.csv$"))))
+        << journaux[0].toStdString();
+    EXPECT_EQ(Mode(journaux[0]), mode_t(0600));
+    EXPECT_EQ(Mode(DossierJournaux()), mode_t(0700));
+    EXPECT_EQ(Mode(QFileInfo(DossierJournaux()).path()), mode_t(0700));
+
+    QStringList attendu;
+    for (const QString& id : ordre) {
+        const QString a = Avant(id);
+        const QString n = base.Mandat(id);
+        const QString ref = a.section(u'|', 8, 8);
+        const QString sepa = id == m8 ? S("AmdmntInd=true;OrgnlDbtrAcct=") + a.section(u'|', 5, 5)
+                                      : S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA");
+        attendu << LigneAttendue(S("Modifier"), S("EN_COURS"), QString(), a, n, ref, QString())
+                << LigneAttendue(S("Modifier"), S("CHANGE"), QString(), a, n, ref, sepa);
+    }
+    EXPECT_EQ(LignesJournal(), attendu);
+    // The inactive M3 was moved too ("Modifier" passes nothing over for that).
+    EXPECT_EQ(base.Mandat(M3).section(u'|', 4, 4), BanqueNouvelle);
+}
+
+TEST_F(Changement, JournalOfARecreerRunNamesTheCopyAndTheInactiveMandate) {
+    ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
+    const QStringList ordre = Listes(false);
+    Changer(1);
+    EXPECT_EQ(Boite(),
+              QStringList({S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."),
+                           S("inactifs (non recréés) : 1")}));
+    ASSERT_TRUE(QFileInfo(DernierJournal()).fileName().endsWith(S("_Recreer.csv")));
+    QStringList attendu;
+    for (const QString& id : ordre) {
+        const QString a = Avant(id);
+        const QString ref = a.section(u'|', 8, 8);
+        if (id == M3) {
+            // Passed over before any write: what would have been written, and no amendment.
+            QStringList n = a.split(u'|');
+            n[4] = BanqueNouvelle;
+            n[5] = S("FR041234522222000000010A050");
+            n[6] = S("OUESFRPPXXX");
+            attendu << LigneAttendue(S("Recréer"), S("ECARTE"), S("inactif"), a, n.join(u'|'),
+                                     S("RUM-0003N"), QString());
+            continue;
+        }
+        // The copy, found by the new reference: its IBAN, BIC and bank are the line's.
+        const QString nouvelleRef = RecreerReference(ref);
+        const QString copie =
+            base.Mandats(S(" AND CMAN_MANDAT = '") + nouvelleRef + S("' AND CMAN_ID <> ") + id)
+                .value(0);
+        ASSERT_FALSE(copie.isEmpty()) << id.toStdString();
+        EXPECT_EQ(base.Mandat(id).section(u'|', 2, 2), S("0"));
+        const QString sepa = S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA;OrgnlMndtId=") + ref;
+        attendu << LigneAttendue(S("Recréer"), S("EN_COURS"), QString(), a, copie, nouvelleRef,
+                                 QString())
+                << LigneAttendue(S("Recréer"), S("CHANGE"), QString(), a, copie, nouvelleRef, sepa);
+    }
+    EXPECT_EQ(LignesJournal(), attendu);
+}
+
+TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
+    // A name holding ";", quotes and a line break, starting with "="; a reference starting
+    // with "+", a bank name with "@" in front.
+    base.Executer(S("UPDATE CLIENTS SET CLI_NOM = '=Du;pont \"X\"' || ASCII_CHAR(13) || "
+                    "ASCII_CHAR(10) || 'Y', CLI_PRENOM = 'Zoé' WHERE CLI_ID = ") +
+                  Client);
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = '+33;R', CMAN_NOMBANQUE = '@SUM(A1)' "
+                    "WHERE CMAN_ID = ") +
+                  M1);
+    ASSERT_EQ(Verifier(QStringLiteral("67890"), QStringLiteral("55555"), true), QStringList{M1});
+    const QString nom = S("\"'=Du;pont \"\"X\"\"\r\nY Zoé\"");
+
+    // The export first, while the list holds M1.
+    QTemporaryDir dossier;
+    const QString exporte = dossier.filePath(S("liste.csv"));
+    SetSaveFileHandler([&](const QString&, const QString&) { return exporte; });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(nullptr);
+    EXPECT_EQ(QString::fromUtf8(Octets(exporte)),
+              S("\xEF\xBB\xBF"
+                "CMAN_ID;CMAN_IDCLI;NP;CMAN_ACTIF;CMAN_IDBANQ;CMAN_IBAN;CMAN_BIC;CMAN_NOMBANQUE;"
+                "CMAN_MANDAT;BANQ_SOCIETE\r\n"
+                "7000001001;7000000101;") +
+                  nom +
+                  S(";-1;1000000001;FR7699999678901234567890123;ANCIFRPPXXX;'@SUM(A1);\"'+33;R\";"
+                    "Banque Ancienne\r\n"));
+
+    Changer(0);
+    const QString ligne = S(";7000001001;7000000101;") + nom +
+                          S(";\"'+33;R\";\"'+33;R\";FR7699999678901234567890123;"
+                            "FR7612345555551234567890150;ANCIFRPPXXX;OUESFRPPXXX;1000000001;"
+                            "5294967297;");
+    const QString octets = QString::fromUtf8(Octets(DernierJournal()));
+    EXPECT_TRUE(octets.contains(S("Modifier;EN_COURS;") + ligne + S("\r\n")))
+        << octets.toStdString();
+    EXPECT_TRUE(octets.contains(S("Modifier;CHANGE;") + ligne +
+                                S("\"AmdmntInd=true;OrgnlDbtrAgt=SMNDA\"\r\n")))
+        << octets.toStdString();
+
+    // Read back, every field is what was typed.
+    const std::vector<QStringList> lu = LireCsv(Octets(DernierJournal()));
+    ASSERT_EQ(lu.size(), 3u);
+    EXPECT_EQ(lu[0], EnTeteJournal());
+    EXPECT_EQ(lu[2][6], S("=Du;pont \"X\"\r\nY Zoé"));
+    EXPECT_EQ(lu[2][7], S("+33;R"));
+    EXPECT_EQ(lu[2][15], S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA"));
+}
+
+TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
+    // More rows than the grid asks for at first.
+    for (int i = 10; i < 60; ++i)
+        Ajouter(QStringLiteral("70000010%1").arg(i), -1, BanqueAncienne,
+                "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
+    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    frm->idsBanque->First();
+    frm->idsBanque->MoveBy(2);
+    const QString courant = frm->idsBanqueCMAN_ID->AsString();
+    QTemporaryDir dossier;
+    QString propose;
+    SetSaveFileHandler([&](const QString&, const QString& proposition) {
+        propose = proposition;
+        return dossier.filePath(S("export.csv"));
+    });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(nullptr);
+    EXPECT_TRUE(boxes.errors.empty());
+    EXPECT_EQ(QFileInfo(propose).fileName(),
+              S("mandats_") + QDate::currentDate().toString(Qt::ISODate) + S(".csv"));
+    EXPECT_EQ(frm->idsBanqueCMAN_ID->AsString(), courant);
+    EXPECT_EQ(frm->idsBanque->RecNo(), 3);
+    EXPECT_EQ(Mode(dossier.filePath(S("export.csv"))), mode_t(0600));
+
+    // The list's own select on a second connection: the same rows, in any order.
+    QStringList attendu;
+    for (const QString& row : base.Lignes(frm->idsBanque->SelectSQL().Text())) {
+        QStringList c = row.split(u'|');
+        for (QString& v : c)
+            if (v == u'-') v.clear();
+        attendu << c.join(u';');
+    }
+    QStringList lignes =
+        QString::fromUtf8(Octets(dossier.filePath(S("export.csv")))).split(S("\r\n"));
+    ASSERT_EQ(lignes.takeLast(), QString());
+    ASSERT_EQ(lignes.takeFirst(), S("\xEF\xBB\xBF"
+                                    "CMAN_ID;CMAN_IDCLI;NP;CMAN_ACTIF;CMAN_IDBANQ;CMAN_IBAN;"
+                                    "CMAN_BIC;CMAN_NOMBANQUE;CMAN_MANDAT;BANQ_SOCIETE"));
+    lignes.sort();
+    attendu.sort();
+    EXPECT_EQ(lignes, attendu);
+
+    // Cancelled: nothing written. Into a folder that does not exist: the error box, and the
+    // list as it was.
+    SetSaveFileHandler([](const QString&, const QString&) { return QString(); });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(
+        [&](const QString&, const QString&) { return dossier.filePath(S("absent/export.csv")); });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(nullptr);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_TRUE(boxes.errors[0].text.startsWith(S("Le fichier ")))
+        << boxes.errors[0].text.toStdString();
+    EXPECT_EQ(frm->idsBanque->RecNo(), 3);
+    EXPECT_EQ(QDir(dossier.path()).entryList(QDir::Files), QStringList{S("export.csv")});
+}
+
+namespace {
+
+// Stands in for the desktop's file manager.
+class Ouvertures : public QObject {
+    Q_OBJECT
+public:
+    Ouvertures() { QDesktopServices::setUrlHandler(S("file"), this, "ouvrir"); }
+    ~Ouvertures() override { QDesktopServices::unsetUrlHandler(S("file")); }
+    QList<QUrl> urls;
+public slots:
+    void ouvrir(const QUrl& url) { urls << url; }
+};
+
+} // namespace
+
+TEST_F(Changement, TheGridMenuOpensTheJournalsFolder) {
+    Ouvertures ouvertures;
+    // A right click in the grid brings the menu; before any listing there is nothing to export.
+    frm->show();
+    const QPoint ici(60, 40);
+    QContextMenuEvent clic(QContextMenuEvent::Mouse, ici,
+                           frm->dgrDetail->viewport()->mapToGlobal(ici));
+    QApplication::sendEvent(frm->dgrDetail->viewport(), &clic);
+    EXPECT_TRUE(frm->mnuGrille->isVisible());
+    EXPECT_FALSE(frm->actExporter->isEnabled());
+    frm->mnuGrille->hide();
+    Verifier(QString(), QString(), true);
+    QApplication::sendEvent(frm->dgrDetail->viewport(), &clic);
+    EXPECT_TRUE(frm->actExporter->isEnabled());
+    frm->mnuGrille->hide();
+    EXPECT_EQ(frm->mnuGrille->actions(),
+              (QList<QAction*>{frm->actExporter, frm->actOuvrirJournaux}));
+    EXPECT_EQ(frm->actExporter->text(), S("Exporter la liste…"));
+    EXPECT_EQ(frm->actOuvrirJournaux->text(), S("Ouvrir le dossier des journaux"));
+    frm->actOuvrirJournaux->trigger();
+    EXPECT_EQ(ouvertures.urls, QList<QUrl>{QUrl::fromLocalFile(DossierJournaux())});
+    // Made for the occasion, private.
+    EXPECT_EQ(Mode(DossierJournaux()), mode_t(0700));
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
+TEST_F(Changement, AWriteTheServerRefusesIsPassedOverWithTheServersWords) {
+    base.Executer(S("CREATE OR ALTER EXCEPTION RAVTEST_REFUS 'Mandat gele par le controle'"));
+    base.Executer(S("CREATE OR ALTER TRIGGER RAVTEST_REFUS FOR CLIENTS_MANDAT BEFORE UPDATE AS "
+                    "BEGIN IF (OLD.CMAN_ID = ") +
+                  M2 + S(") THEN EXCEPTION RAVTEST_REFUS; END"));
+    struct Nettoyage {
+        Base& base;
+        ~Nettoyage() {
+            base.Executer(S("DROP TRIGGER RAVTEST_REFUS"));
+            base.Executer(S("DROP EXCEPTION RAVTEST_REFUS"));
+        }
+    } nettoyage{base};
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    Changer(0);
+    EXPECT_EQ(base.Mandat(M2), Avant(M2));
+    EXPECT_EQ(Boite(),
+              QStringList({S("1 mandat sur 2 n'a pas pu être changé : il reste dans la liste."),
+                           S("refusés par le serveur : 1")}));
+    const QStringList lignes = LignesJournal();
+    const auto ecarte = std::find_if(lignes.begin(), lignes.end(), [](const QString& l) {
+        return l.startsWith(S("Modifier;ECARTE;"));
+    });
+    ASSERT_NE(ecarte, lignes.end());
+    const QString motif = ecarte->section(u';', 2, 2);
+    EXPECT_TRUE(motif.startsWith(S("serveur: "))) << motif.toStdString();
+    EXPECT_TRUE(motif.contains(S("Mandat gele par le controle"))) << motif.toStdString();
+    EXPECT_EQ(ecarte->section(u';', 3, 3), M2);
+}
+
+TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
+    // A real run: M1 recreated, M2 locked and passed over.
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    base.Verrouiller(M2);
+    Changer(1);
+    base.Liberer();
+    const QString chemin = DernierJournal();
+    const QStringList vraies = LignesJournal();
+    ASSERT_EQ(vraies.size(), 4);
+
+    // As a kill would have left it: M1 committed but its CHANGE line never written, M2 about
+    // to be written, and a last line cut short.
+    const QByteArray complet = Octets(chemin);
+    QByteArray tue = complet.left(complet.indexOf("\r\n") + 2);
+    for (const QByteArray& l : complet.split('\n')) {
+        if (l.contains(";EN_COURS;;7000001001;")) tue += l + '\n';
+        if (l.contains(";ECARTE;verrou;7000001002;"))
+            tue += QByteArray(l).replace(";ECARTE;verrou;", ";EN_COURS;;") + '\n';
+    }
+    tue += "2026-01-01T00:00:00+01:00;Recr";
+    {
+        QFile f(chemin);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(tue);
+    }
+    // A run still writing its journal (another program) is left alone.
+    std::optional<TJournal> autre(std::in_place, TModeChangement::Modifier,
+                                  QDateTime::currentDateTime());
+    TLigneJournal enCours;
+    enCours.resultat = Resultat::EnCours;
+    enCours.id = M1;
+    autre->Ecrire(enCours);
+    // ... and one of its mandates was committed: « Modifier » tells by IBAN, BIC and bank.
+    const QString m5 = QStringLiteral("7000001005");
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = 'FR7612345111111000000001109', "
+                    "CMAN_BIC = 'OUESFRPPXXX', CMAN_IDBANQ = ") +
+                  BanqueNouvelle + S(" WHERE CMAN_ID = ") + m5);
+    enCours = {Resultat::EnCours,
+               QString(),
+               m5,
+               Client,
+               S("RAVTEST Jeanne"),
+               S("Y"),
+               S("Y"),
+               S("FR7688888111111000000001128"),
+               S("FR7612345111111000000001109"),
+               S("ANCIFRPPXXX"),
+               S("OUESFRPPXXX"),
+               QString(),
+               BanqueNouvelle,
+               QString()};
+    autre->Ecrire(enCours);
+    const QByteArray autreAvant = Octets(autre->Chemin());
+
+    frm = std::make_unique<TfrmPrincipale>();
+    EXPECT_TRUE(boxes.errors.empty());
+    const QByteArray apres = Octets(chemin);
+    ASSERT_TRUE(apres.startsWith(tue + "\r\n"));
+    QStringList ajoutees = LignesJournal(chemin).mid(3);
+    // M1's columns as its EN_COURS line had them, the outcome from the database.
+    const QString m1 = vraies.filter(S(";EN_COURS;;7000001001;")).value(0);
+    const QString m2 = vraies.filter(S(";ECARTE;verrou;7000001002;")).value(0);
+    ASSERT_FALSE(m1.isEmpty());
+    ASSERT_FALSE(m2.isEmpty());
+    EXPECT_EQ(ajoutees.size(), 2);
+    EXPECT_TRUE(ajoutees.contains(
+        QString(m1).replace(S(";EN_COURS;;"), S(";CHANGE;constaté au démarrage;")) +
+        S("\"AmdmntInd=true;OrgnlDbtrAgt=SMNDA;OrgnlMndtId=RUM-0001\"")))
+        << ajoutees.join(u'\n').toStdString();
+    EXPECT_TRUE(
+        ajoutees.contains(QString(m2).replace(S(";ECARTE;verrou;"), S(";ECARTE;interrompu;"))))
+        << ajoutees.join(u'\n').toStdString();
+    EXPECT_EQ(Octets(autre->Chemin()), autreAvant);
+
+    // Once that run is over, the next start completes its journal too, and nothing twice.
+    const QString autreChemin = autre->Chemin();
+    autre.reset();
+    frm = std::make_unique<TfrmPrincipale>();
+    EXPECT_EQ(Octets(chemin), apres);
+    const QStringList autreLignes = LignesJournal(autreChemin);
+    ASSERT_EQ(autreLignes.size(), 4);
+    EXPECT_TRUE(autreLignes[2].startsWith(S("Modifier;ECARTE;interrompu;7000001001;")))
+        << autreLignes[2].toStdString();
+    EXPECT_EQ(autreLignes[3],
+              S("Modifier;CHANGE;constaté au démarrage;7000001005;7000000101;RAVTEST Jeanne;Y;Y;"
+                "FR7688888111111000000001128;FR7612345111111000000001109;ANCIFRPPXXX;OUESFRPPXXX;;"
+                "5294967297;\"AmdmntInd=true;OrgnlDbtrAgt=SMNDA\""));
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
+#include "test_changement.moc"

@@ -1,0 +1,546 @@
+#include "Journal.h"
+
+#include "DB.h"
+#include "SysUtils.h"
+#include "pFIBDatabase.h"
+#include "pFIBQuery.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------------
+// TLigneCsv
+
+namespace {
+
+// A spreadsheet runs a cell starting with one of these as a formula. A leading "'" is guarded
+// too, so that reading back can always take exactly one "'" off.
+bool Formule(QChar c) {
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r' ||
+           c == u'\'';
+}
+
+bool AGuillemeter(QStringView valeur) {
+    for (const QChar c : valeur)
+        if (c == u';' || c == u'"' || c == u'\r' || c == u'\n') return true;
+    return false;
+}
+
+} // namespace
+
+void TLigneCsv::Commencer() {
+    // Keeps the capacity.
+    FOctets.resize(0);
+    FPremier = true;
+}
+
+void TLigneCsv::Texte(QStringView valeur) {
+    Champ(valeur, true);
+}
+
+void TLigneCsv::Valeur(QStringView valeur) {
+    Champ(valeur, false);
+}
+
+const QByteArray& TLigneCsv::Terminer() {
+    FOctets.append("\r\n", 2);
+    return FOctets;
+}
+
+QByteArray TLigneCsv::Bom() {
+    return QByteArrayLiteral("\xEF\xBB\xBF");
+}
+
+void TLigneCsv::Champ(QStringView valeur, bool texte) {
+    if (!FPremier) FOctets.append(';');
+    FPremier = false;
+    const bool guillemets = AGuillemeter(valeur);
+    if (guillemets) FOctets.append('"');
+    if (texte && !valeur.isEmpty() && Formule(valeur.front())) FOctets.append('\'');
+    if (!guillemets) {
+        AjouterUtf8(valeur);
+        return;
+    }
+    qsizetype debut = 0;
+    for (qsizetype i = 0; i < valeur.size(); ++i) {
+        if (valeur[i] != u'"') continue;
+        AjouterUtf8(valeur.sliced(debut, i + 1 - debut));
+        FOctets.append('"');
+        debut = i + 1;
+    }
+    AjouterUtf8(valeur.sliced(debut));
+    FOctets.append('"');
+}
+
+void TLigneCsv::AjouterUtf8(QStringView valeur) {
+    // Straight into the line's bytes: a toUtf8() per field would allocate sixteen times a line.
+    for (qsizetype i = 0; i < valeur.size(); ++i) {
+        char32_t c = valeur[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < valeur.size() && valeur[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(char16_t(c), valeur[i + 1].unicode());
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            FOctets.append(char(c));
+        } else if (c < 0x800) {
+            FOctets.append(char(0xC0 | (c >> 6)));
+            FOctets.append(char(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            FOctets.append(char(0xE0 | (c >> 12)));
+            FOctets.append(char(0x80 | ((c >> 6) & 0x3F)));
+            FOctets.append(char(0x80 | (c & 0x3F)));
+        } else {
+            FOctets.append(char(0xF0 | (c >> 18)));
+            FOctets.append(char(0x80 | ((c >> 12) & 0x3F)));
+            FOctets.append(char(0x80 | ((c >> 6) & 0x3F)));
+            FOctets.append(char(0x80 | (c & 0x3F)));
+        }
+    }
+}
+
+std::vector<QStringList> LireCsv(const QByteArray& octets) {
+    const QString texte = QString::fromUtf8(
+        octets.startsWith(TLigneCsv::Bom()) ? octets.sliced(TLigneCsv::Bom().size()) : octets);
+    std::vector<QStringList> lignes;
+    QStringList champs;
+    QString champ;
+    bool guillemets = false;
+    auto finirChamp = [&] {
+        if (champ.size() > 1 && champ.front() == u'\'' && Formule(champ[1])) champ.remove(0, 1);
+        champs << champ;
+        champ.clear();
+    };
+    for (qsizetype i = 0; i < texte.size(); ++i) {
+        const QChar c = texte[i];
+        if (guillemets) {
+            if (c != u'"') {
+                champ += c;
+            } else if (i + 1 < texte.size() && texte[i + 1] == u'"') {
+                champ += c;
+                ++i;
+            } else {
+                guillemets = false;
+            }
+        } else if (c == u'"' && champ.isEmpty()) {
+            guillemets = true;
+        } else if (c == u';') {
+            finirChamp();
+        } else if (c == u'\r' && i + 1 < texte.size() && texte[i + 1] == u'\n') {
+            finirChamp();
+            lignes.push_back(champs);
+            champs.clear();
+            ++i;
+        } else {
+            champ += c;
+        }
+    }
+    return lignes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFichierCsv
+
+TFichierCsv::~TFichierCsv() {
+    if (FFd >= 0) ::close(FFd);
+}
+
+void TFichierCsv::Echec(const char* action) const {
+    const int erreur = errno;
+    throw Exception(QStringLiteral("Le fichier %1 n'a pas pu être %2 : %3")
+                        .arg(QDir::toNativeSeparators(FChemin), QString::fromUtf8(action),
+                             QString::fromLocal8Bit(std::strerror(erreur))));
+}
+
+bool TFichierCsv::CreerNouveau(const QString& chemin) {
+    Fermer();
+    FChemin = chemin;
+    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                 S_IRUSR | S_IWUSR);
+    if (FFd < 0) {
+        if (errno == EEXIST) return false;
+        Echec("créé");
+    }
+    // Held until the file is closed: a program starting meanwhile must not complete a journal
+    // that a run is still writing.
+    if (::flock(FFd, LOCK_EX) != 0) Echec("verrouillé");
+    return true;
+}
+
+void TFichierCsv::Remplacer(const QString& chemin) {
+    Fermer();
+    FChemin = chemin;
+    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                 S_IRUSR | S_IWUSR);
+    if (FFd < 0) Echec("créé");
+}
+
+bool TFichierCsv::OuvrirPourAjout(const QString& chemin) {
+    Fermer();
+    FChemin = chemin;
+    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (FFd < 0) Echec("ouvert");
+    if (::flock(FFd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) Echec("verrouillé");
+    Fermer();
+    return false;
+}
+
+void TFichierCsv::Ecrire(const QByteArray& octets) {
+    const char* p = octets.constData();
+    qsizetype reste = octets.size();
+    while (reste > 0) {
+        const ssize_t n = ::write(FFd, p, size_t(reste));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Echec("écrit");
+        }
+        p += n;
+        reste -= n;
+    }
+}
+
+void TFichierCsv::Synchroniser() {
+    if (FFd >= 0 && ::fsync(FFd) != 0) Echec("enregistré sur le disque");
+}
+
+void TFichierCsv::Fermer() {
+    if (FFd < 0) return;
+    ::close(FFd);
+    FFd = -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The export
+
+void ExporterListe(TDataSet& liste, const QString& chemin) {
+    TFichierCsv fichier;
+    fichier.Remplacer(chemin);
+    TLigneCsv ligne;
+    ligne.Commencer();
+    for (qint32 i = 0; i < liste.FieldCount(); ++i)
+        ligne.Valeur(liste.Fields(i)->FieldName());
+    fichier.Ecrire(TLigneCsv::Bom() + ligne.Terminer());
+    if (liste.Active()) {
+        // The grid must not follow the walk, and the user finds the row they were on.
+        liste.DisableControls();
+        const qint32 position = liste.RecNo();
+        try {
+            for (liste.First(); !liste.Eof(); liste.Next()) {
+                ligne.Commencer();
+                for (qint32 i = 0; i < liste.FieldCount(); ++i) {
+                    TField* f = liste.Fields(i);
+                    if (dynamic_cast<TStringField*>(f))
+                        ligne.Texte(f->AsString());
+                    else
+                        ligne.Valeur(f->AsString());
+                }
+                fichier.Ecrire(ligne.Terminer());
+            }
+            liste.First();
+            if (position > 1) liste.MoveBy(position - 1);
+        } catch (...) {
+            liste.EnableControls();
+            throw;
+        }
+        liste.EnableControls();
+    }
+    fichier.Synchroniser();
+}
+
+QString NomExportParDefaut(const QDate& jour) {
+    return QStringLiteral("mandats_") + jour.toString(QStringLiteral("yyyy-MM-dd")) +
+           QStringLiteral(".csv");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The journal's lines
+
+QString NomMode(TModeChangement mode) {
+    return mode == TModeChangement::Recreer ? QStringLiteral("Recréer")
+                                            : QStringLiteral("Modifier");
+}
+
+QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
+                         const QString& ancienneReference) {
+    // The bank code of a French IBAN: characters 5 to 9.
+    QString texte = ancienIban.mid(4, 5) != nouvelIban.mid(4, 5)
+                        ? QStringLiteral("AmdmntInd=true;OrgnlDbtrAgt=SMNDA")
+                        : QStringLiteral("AmdmntInd=true;OrgnlDbtrAcct=") + ancienIban;
+    if (mode == TModeChangement::Recreer)
+        texte += QStringLiteral(";OrgnlMndtId=") + ancienneReference;
+    return texte;
+}
+
+QString Horodatage(const QDateTime& instant) {
+    const int decalage = instant.offsetFromUtc();
+    const int minutes = std::abs(decalage) / 60;
+    return instant.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (decalage < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString DossierJournaux() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/ravelin/journal");
+}
+
+QStringList EnTeteJournal() {
+    return {QStringLiteral("horodatage"),
+            QStringLiteral("mode"),
+            QStringLiteral("resultat"),
+            QStringLiteral("motif"),
+            QStringLiteral("CMAN_ID"),
+            QStringLiteral("CMAN_IDCLI"),
+            QStringLiteral("client"),
+            QStringLiteral("ancienne_reference"),
+            QStringLiteral("nouvelle_reference"),
+            QStringLiteral("ancien_iban"),
+            QStringLiteral("nouvel_iban"),
+            QStringLiteral("ancien_bic"),
+            QStringLiteral("nouveau_bic"),
+            QStringLiteral("ancienne_banque"),
+            QStringLiteral("nouvelle_banque"),
+            QStringLiteral("modification_sepa")};
+}
+
+namespace {
+
+constexpr int ColonnesJournal = 16;
+
+// The one place that orders a journal line's fields.
+void FormaterLigne(TLigneCsv& csv, const QString& horodatage, TModeChangement mode,
+                   const TLigneJournal& l) {
+    csv.Commencer();
+    csv.Valeur(horodatage);
+    csv.Valeur(NomMode(mode));
+    csv.Valeur(l.resultat);
+    csv.Texte(l.motif);
+    csv.Valeur(l.id);
+    csv.Valeur(l.idClient);
+    csv.Texte(l.client);
+    csv.Texte(l.ancienneReference);
+    csv.Texte(l.nouvelleReference);
+    csv.Texte(l.ancienIban);
+    csv.Texte(l.nouvelIban);
+    csv.Texte(l.ancienBic);
+    csv.Texte(l.nouveauBic);
+    csv.Valeur(l.ancienneBanque);
+    csv.Valeur(l.nouvelleBanque);
+    csv.Valeur(l.modificationSepa);
+}
+
+// A folder of ours, made with its mode rather than narrowed afterwards; one that exists is
+// left as it is.
+void CreerDossierPrive(const QString& chemin) {
+    if (::mkdir(QFile::encodeName(chemin).constData(), S_IRWXU) == 0 || errno == EEXIST) return;
+    const int erreur = errno;
+    throw Exception(
+        QStringLiteral("Le dossier %1 n'a pas pu être créé : %2")
+            .arg(QDir::toNativeSeparators(chemin), QString::fromLocal8Bit(std::strerror(erreur))));
+}
+
+} // namespace
+
+bool LireLigneJournal(const QStringList& c, TModeChangement& mode, TLigneJournal& l) {
+    if (c.size() != ColonnesJournal) return false;
+    if (c[1] == NomMode(TModeChangement::Modifier))
+        mode = TModeChangement::Modifier;
+    else if (c[1] == NomMode(TModeChangement::Recreer))
+        mode = TModeChangement::Recreer;
+    else
+        return false;
+    l = {c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11], c[12], c[13], c[14], c[15]};
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TJournal
+
+QString CreerDossierJournaux() {
+    const QString dossier = DossierJournaux();
+    const QString racine = QFileInfo(dossier).path();
+    // The data folder itself is the user's; ravelin/ and journal/ are ours.
+    if (!QDir().mkpath(QFileInfo(racine).path()))
+        throw Exception(QStringLiteral("Le dossier %1 n'a pas pu être créé.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(racine).path())));
+    CreerDossierPrive(racine);
+    CreerDossierPrive(dossier);
+    return dossier;
+}
+
+TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
+    const QString dossier = CreerDossierJournaux();
+    const QString base = dossier + QLatin1Char('/') +
+                         debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
+                         (mode == TModeChangement::Recreer ? QStringLiteral("_Recreer")
+                                                           : QStringLiteral("_Modifier"));
+    QString chemin = base + QStringLiteral(".csv");
+    for (int n = 2; !FFichier.CreerNouveau(chemin); ++n)
+        chemin = base + QLatin1Char('_') + QString::number(n) + QStringLiteral(".csv");
+    FLigne.Commencer();
+    for (const QString& nom : EnTeteJournal())
+        FLigne.Valeur(nom);
+    FFichier.Ecrire(TLigneCsv::Bom() + FLigne.Terminer());
+}
+
+TJournal::~TJournal() {
+    // The lines are already with the system; a failure here has nowhere to go but the next
+    // start, which completes what is pending.
+    try {
+        FFichier.Synchroniser();
+    } catch (const Exception&) {
+    }
+}
+
+void TJournal::Ecrire(const TLigneJournal& ligne) {
+    const qint64 seconde = QDateTime::currentSecsSinceEpoch();
+    if (seconde != FSeconde) {
+        FSeconde = seconde;
+        FHorodatage = Horodatage(QDateTime::fromSecsSinceEpoch(seconde));
+    }
+    FormaterLigne(FLigne, FHorodatage, FMode, ligne);
+    FFichier.Ecrire(FLigne.Terminer());
+    FEnSuspens = ligne.resultat == Resultat::EnCours;
+}
+
+void TJournal::Terminer() {
+    FFichier.Synchroniser();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Completion
+
+bool MandatChange(TModeChangement mode, const TLigneJournal& ligne, const TEtatMandat& etat) {
+    if (!etat.trouve) return false;
+    if (mode == TModeChangement::Modifier)
+        return etat.iban == ligne.nouvelIban && etat.bic == ligne.nouveauBic &&
+               etat.banque == ligne.nouvelleBanque;
+    return !etat.actif && etat.copies > 0;
+}
+
+TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
+    TEtatMandat etat;
+    bool ok = false;
+    const qint64 id = ligne.id.toLongLong(&ok);
+    if (!ok) return etat;
+    TpFIBTransaction tr;
+    tr.SetDefaultDatabase(FDb);
+    tr.TRParams().SetStringList(
+        {QStringLiteral("read"), QStringLiteral("read_committed"), QStringLiteral("rec_version")});
+    TpFIBQuery q;
+    q.SetDatabase(FDb);
+    q.SetTransaction(&tr);
+    q.SQL().SetText(
+        QStringLiteral("SELECT M.CMAN_IBAN, M.CMAN_BIC, M.CMAN_IDBANQ, M.CMAN_ACTIF, (SELECT "
+                       "COUNT(*) FROM CLIENTS_MANDAT C WHERE C.CMAN_IDCLI = M.CMAN_IDCLI AND "
+                       "C.CMAN_ID <> M.CMAN_ID AND C.CMAN_MANDAT = :REF AND C.CMAN_IBAN = :IBAN) "
+                       "FROM CLIENTS_MANDAT M WHERE M.CMAN_ID = ") +
+        IntToStr(id));
+    tr.StartTransaction();
+    try {
+        q.Prepare();
+        q.ParamByName(QStringLiteral("REF"))->SetAsString(ligne.nouvelleReference);
+        q.ParamByName(QStringLiteral("IBAN"))->SetAsString(ligne.nouvelIban);
+        q.ExecQuery();
+        if (!q.Eof()) {
+            etat.trouve = true;
+            etat.iban = q.Fields(0)->AsString();
+            etat.bic = q.Fields(1)->AsString();
+            etat.banque = q.Fields(2)->IsNull() ? QString() : q.Fields(2)->AsString();
+            etat.actif = q.Fields(3)->AsString() == QLatin1String("-1");
+            etat.copies = q.Fields(4)->AsString().toInt();
+        }
+        q.Close();
+        tr.Commit();
+    } catch (...) {
+        if (tr.Active()) tr.Rollback();
+        throw;
+    }
+    return etat;
+}
+
+bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
+    TFichierCsv fichier;
+    if (!fichier.OuvrirPourAjout(chemin)) return false;
+    QFile lecture(chemin);
+    if (!lecture.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Le journal %1 n'a pas pu être lu : %2")
+                            .arg(QDir::toNativeSeparators(chemin), lecture.errorString()));
+    const QByteArray octets = lecture.readAll();
+    const std::vector<QStringList> lignes = LireCsv(octets);
+    // Only a journal of ours: its header first.
+    if (lignes.empty() || lignes.front() != EnTeteJournal()) return true;
+
+    struct TDerniere {
+        TModeChangement mode;
+        TLigneJournal ligne;
+        qsizetype ordre;
+    };
+    std::map<QString, TDerniere> dernieres;
+    for (size_t i = 1; i < lignes.size(); ++i) {
+        TDerniere d{TModeChangement::Modifier, {}, qsizetype(i)};
+        if (!LireLigneJournal(lignes[i], d.mode, d.ligne)) continue;
+        dernieres.insert_or_assign(d.ligne.id, d);
+    }
+    std::vector<const TDerniere*> enCours;
+    for (const auto& [id, d] : dernieres)
+        if (d.ligne.resultat == Resultat::EnCours) enCours.push_back(&d);
+    if (enCours.empty()) return true;
+    std::sort(enCours.begin(), enCours.end(),
+              [](const TDerniere* a, const TDerniere* b) { return a->ordre < b->ordre; });
+
+    // A line cut short by a power loss stays as it is; ours start on a line of their own.
+    if (!octets.endsWith("\r\n")) fichier.Ecrire(QByteArrayLiteral("\r\n"));
+    const QString maintenant = Horodatage(QDateTime::currentDateTime());
+    TLigneCsv csv;
+    for (const TDerniere* d : enCours) {
+        TLigneJournal ligne = d->ligne;
+        if (MandatChange(d->mode, ligne, LireEtat(ligne))) {
+            ligne.resultat = Resultat::Change;
+            ligne.motif = Motif::ConstateAuDemarrage;
+            ligne.modificationSepa = ModificationSepa(d->mode, ligne.ancienIban, ligne.nouvelIban,
+                                                      ligne.ancienneReference);
+            ++FConstates;
+        } else {
+            ligne.resultat = Resultat::Ecarte;
+            ligne.motif = Motif::Interrompu;
+            ligne.modificationSepa.clear();
+            ++FInterrompus;
+        }
+        FormaterLigne(csv, maintenant, d->mode, ligne);
+        fichier.Ecrire(csv.Terminer());
+    }
+    fichier.Synchroniser();
+    return true;
+}
+
+bool TCompletionJournaux::Completer(const QStringList& chemins) {
+    bool tout = true;
+    for (const QString& chemin : chemins)
+        if (!CompleterFichier(chemin)) tout = false;
+    return tout;
+}
+
+void TCompletionJournaux::CompleterTout() {
+    const QDir dossier(DossierJournaux());
+    if (!dossier.exists()) return;
+    QStringList chemins;
+    for (const QString& nom : dossier.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name))
+        chemins << dossier.filePath(nom);
+    Completer(chemins);
+}

@@ -1,0 +1,230 @@
+// The change journal: one file per change run on the workstation, recording for each mandate
+// what it was, what it became and, when it was passed over, why; and the export of the mandate
+// list, which shares the journal's file format. The next SEPA collections need the old account
+// data (amendments), and auditors ask who changed which account when: the database keeps only
+// the new values.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <vector>
+
+class TDataSet;
+class TFIBDatabase;
+
+// ---------------------------------------------------------------------------------------------
+// Files meant for people
+
+// One line of a file that a French spreadsheet opens without questions: UTF-8, fields between
+// ";", a field holding ";", a double quote, CR or LF between double quotes with inner quotes
+// doubled, and a text that a spreadsheet would take for a formula behind a "'". The bytes are
+// kept from one line to the next: once the longest line fits, a line allocates nothing.
+class TLigneCsv {
+public:
+    void Commencer();
+    // A text typed by people: names, references, accounts.
+    void Texte(QStringView valeur);
+    // A number or a value the program makes itself: written as it is (quoted if it must be).
+    void Valeur(QStringView valeur);
+    // The line's bytes, CR LF at their end.
+    const QByteArray& Terminer();
+
+    // What a file of this format starts with.
+    static QByteArray Bom();
+
+private:
+    void Champ(QStringView valeur, bool texte);
+    void AjouterUtf8(QStringView valeur);
+
+    QByteArray FOctets;
+    bool FPremier = true;
+};
+
+// The lines of such a file, each as its fields with the quoting and the formula guard taken
+// off; the byte-order mark is skipped. A last line without its CR LF (a write cut short by a
+// power loss) is left out.
+std::vector<QStringList> LireCsv(const QByteArray& octets);
+
+// A file of ours, written through its descriptor: each Ecrire goes to the system at once, so a
+// line written survives a kill of the program. Created with mode 0600 from the start: the
+// files hold names and account numbers.
+class TFichierCsv {
+public:
+    TFichierCsv() = default;
+    ~TFichierCsv();
+    TFichierCsv(const TFichierCsv&) = delete;
+    TFichierCsv& operator=(const TFichierCsv&) = delete;
+
+    // A new file; false when the name is taken. Raises for any other failure.
+    bool CreerNouveau(const QString& chemin);
+    // The file, emptied or created (the export, where the user chose the name).
+    void Remplacer(const QString& chemin);
+    // An existing file to add lines to, locked against every other writer; false when another
+    // holds it (a run still going in another program).
+    bool OuvrirPourAjout(const QString& chemin);
+    void Ecrire(const QByteArray& octets);
+    // On the disk, not only in the system's cache.
+    void Synchroniser();
+    void Fermer();
+    const QString& Chemin() const { return FChemin; }
+
+private:
+    [[noreturn]] void Echec(const char* action) const;
+
+    int FFd = -1;
+    QString FChemin;
+};
+
+// The mandate list as the window holds it, every row, its fields' names as the header; the
+// list's current row is where it was afterwards.
+void ExporterListe(TDataSet& liste, const QString& chemin);
+
+// "mandats_AAAA-MM-JJ.csv", the export's name offered for that day.
+QString NomExportParDefaut(const QDate& jour);
+
+// ---------------------------------------------------------------------------------------------
+// The journal's lines
+
+enum class TModeChangement { Modifier, Recreer };
+
+// "Modifier" or "Recréer", as the window's radio group names them.
+QString NomMode(TModeChangement mode);
+
+// The results and reasons the journal writes.
+namespace Resultat {
+inline const QString EnCours = QStringLiteral("EN_COURS");
+inline const QString Change = QStringLiteral("CHANGE");
+inline const QString Ecarte = QStringLiteral("ECARTE");
+} // namespace Resultat
+
+namespace Motif {
+inline const QString Verrou = QStringLiteral("verrou");
+inline const QString DonneesCompte = QStringLiteral("donnees_compte");
+inline const QString Inactif = QStringLiteral("inactif");
+// Followed by the server's message.
+inline const QString Serveur = QStringLiteral("serveur: ");
+inline const QString ConstateAuDemarrage = QStringLiteral("constaté au démarrage");
+inline const QString Interrompu = QStringLiteral("interrompu");
+} // namespace Motif
+
+// One mandate's line, but for its time stamp and mode, which the journal adds.
+struct TLigneJournal {
+    QString resultat;
+    QString motif;
+    QString id;
+    QString idClient;
+    QString client;
+    QString ancienneReference;
+    QString nouvelleReference;
+    QString ancienIban;
+    QString nouvelIban;
+    QString ancienBic;
+    QString nouveauBic;
+    QString ancienneBanque;
+    QString nouvelleBanque;
+    QString modificationSepa;
+};
+
+// The amendment the next SEPA direct debit of a changed mandate must carry: the debtor's bank
+// changed (bank code, IBAN characters 5 to 9) or only the account, and in « Recréer » the
+// original mandate reference too.
+QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
+                         const QString& ancienneReference);
+
+// ISO 8601, local time with its offset, to the second: "2026-03-14T09:26:53+01:00".
+QString Horodatage(const QDateTime& instant);
+
+// $XDG_DATA_HOME/ravelin/journal (through QStandardPaths).
+QString DossierJournaux();
+// The same, made when missing (mode 0700); raises when it cannot be.
+QString CreerDossierJournaux();
+
+// ---------------------------------------------------------------------------------------------
+// The journal of one run
+
+class TJournal {
+public:
+    // The run's file in DossierJournaux(), named after the start of the run and the mode, with
+    // its header, locked until the end of the run. Raises when it cannot be made: a run must
+    // not change anything it cannot record.
+    TJournal(TModeChangement mode, const QDateTime& debut);
+    // Synced and closed however the run ended.
+    ~TJournal();
+    TJournal(const TJournal&) = delete;
+    TJournal& operator=(const TJournal&) = delete;
+
+    void Ecrire(const TLigneJournal& ligne);
+    // The end of the run: the lines on the disk. Raises when the system refuses.
+    void Terminer();
+
+    const QString& Chemin() const { return FFichier.Chemin(); }
+    // True while the last line written is an EN_COURS: the run stopped with that mandate's
+    // outcome unknown.
+    bool EnSuspens() const { return FEnSuspens; }
+
+private:
+    TModeChangement FMode;
+    TFichierCsv FFichier;
+    TLigneCsv FLigne;
+    // The time stamp is formatted once a second at most.
+    qint64 FSeconde = -1;
+    QString FHorodatage;
+    bool FEnSuspens = false;
+};
+
+// The header line's fields, in order.
+QStringList EnTeteJournal();
+
+// ---------------------------------------------------------------------------------------------
+// Completion after a kill
+
+// What the database shows of a mandate named by a pending line.
+struct TEtatMandat {
+    bool trouve = false;
+    QString iban;
+    QString bic;
+    QString banque;
+    bool actif = false;
+    // Rows of the same client with the line's new reference and IBAN, other than the mandate.
+    int copies = 0;
+};
+
+// The one rule of what "changed" means: « Modifier », the row holds the line's new IBAN, BIC
+// and bank; « Recréer », the old row is inactive and the client has a copy with the new
+// reference and IBAN.
+bool MandatChange(TModeChangement mode, const TLigneJournal& ligne, const TEtatMandat& etat);
+
+// Completes the journals whose last line for a mandate is EN_COURS (the program or the server
+// was killed, or the connection lost during a commit), from what the database shows: CHANGE
+// "constaté au démarrage" when the mandate was changed, else ECARTE "interrompu". A journal a
+// run still holds is left alone.
+class TCompletionJournaux {
+public:
+    explicit TCompletionJournaux(TFIBDatabase* db) : FDb(db) {}
+
+    // Every journal of DossierJournaux().
+    void CompleterTout();
+    // Those files only; true when none is left pending (a locked one is).
+    bool Completer(const QStringList& chemins);
+
+    // Lines added so far, by outcome.
+    int Constates() const { return FConstates; }
+    int Interrompus() const { return FInterrompus; }
+
+private:
+    // False when another program holds the file.
+    bool CompleterFichier(const QString& chemin);
+    TEtatMandat LireEtat(const TLigneJournal& ligne);
+
+    TFIBDatabase* FDb;
+    int FConstates = 0;
+    int FInterrompus = 0;
+};
+
+// A journal line's fields read back (the header's order) as the line they came from; false
+// when the fields are not a journal line.
+bool LireLigneJournal(const QStringList& champs, TModeChangement& mode, TLigneJournal& ligne);
