@@ -5,6 +5,7 @@
 #include "BoxRecorder.h"
 #include "Configuration.h"
 #include "Controls.h"
+#include "Journal.h"
 #include "Programme.h"
 #include "ServerRows.h"
 #include "TestSupport.h"
@@ -491,10 +492,28 @@ TEST_F(Compte, ARefusedWriteIsPassedOverAndNotTakenForALostConnection) {
         ASSERT_EQ(Verifier(), QStringList({M1, M2}));
         boxes.messages.clear();
         Changer(mode);
-        // The confirmation, then the end-of-run box.
+        // The confirmation, then the end-of-run box: the refusals under their own reason,
+        // none taken for a lock.
         ASSERT_EQ(boxes.messages.size(), 2u) << mode;
-        EXPECT_EQ(boxes.messages[1].text.split(QStringLiteral("\n")).value(0).trimmed(),
+        const QStringList boite = boxes.messages[1].text.split(QStringLiteral("\n"));
+        ASSERT_EQ(boite.size(), 3) << boxes.messages[1].text.toStdString();
+        EXPECT_EQ(boite[0],
                   S("2 mandats sur 2 n'ont pas pu être changés : ils restent dans la liste."));
+        EXPECT_EQ(boite[1], S("refusés par le serveur : 2"));
+        ASSERT_TRUE(boite[2].startsWith(S("Journal : ")));
+        // The journal says why, in the server's words: in « Recréer » the deactivation is the
+        // write refused.
+        QFile fichier(boite[2].section(S("Journal : "), 1));
+        ASSERT_TRUE(fichier.open(QIODevice::ReadOnly));
+        const std::vector<QStringList> lignes = LireCsv(fichier.readAll());
+        ASSERT_EQ(lignes.size(), 5u);
+        for (size_t i = 1; i < lignes.size(); ++i) {
+            const QStringList& l = lignes[i];
+            EXPECT_EQ(l.value(2), i % 2 ? S("EN_COURS") : S("ECARTE"));
+            if (i % 2) continue;
+            EXPECT_EQ(l.value(3),
+                      S("serveur: No permission for UPDATE access to TABLE CLIENTS_MANDAT"));
+        }
         EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front().text.toStdString();
         EXPECT_FALSE(frm->ConnexionPerdue());
         EXPECT_TRUE(frm->dbSource->Connected());
