@@ -74,6 +74,17 @@ void ServerTextOf(const QString& text, TParseParamsResult& scan) {
     }
 }
 
+// What an entry takes from its occurrence in the text.
+void SetOccurrence(TFIBXSQLVAR& var, const TParamOccurrence& occurrence) {
+    var.SetIsMacro(occurrence.IsMacro);
+    var.SetQuoted(occurrence.Quoted);
+    var.SetDefMacroValue(occurrence.DefMacroValue);
+    var.SetInWhereClause(occurrence.InWhereClause);
+    var.SetCanForceIsNull(occurrence.CanForceIsNull);
+    var.SetBeginPosInText(occurrence.BeginPosInText);
+    var.SetEndPosInText(occurrence.EndPosInText);
+}
+
 // Empties a text kept for its buffer: an unshared one keeps its storage for the next text.
 template <typename T> void Empty(T& text) {
     if (text.isDetached())
@@ -295,7 +306,10 @@ void TFIBQuery::EncodeNewText(const QString& text, bool unicode) {
         return;
     }
     try {
-        FPreparedSQL = EncodeText(text, unicode);
+        if (unicode)
+            FPreparedSQL = EncodeText(text, true);
+        else
+            ServerAnsiTextInto(text, FPreparedSQL);
     } catch (...) {
         // As for a text that cannot be scanned: no server text is left behind, and the next use
         // meets the refusal again rather than the previous statement.
@@ -385,6 +399,19 @@ void TFIBQuery::RebuildList(std::unique_ptr<TFIBXSQLDA>& list,
         same = !var->IsBlob() && (occurrence.Quoted ? var->Name() == occurrence.Name
                                                     : IsUpperCaseOf(var->Name(), occurrence.Name));
     }
+    if (!same && list->Count() == 0 && list->Size() == count && !list->HasQueryHooks() &&
+        list->IsUserParams() == UserParams) {
+        // Nothing to move from an emptied list (a text without parameters came between): the
+        // rebuilt list would be all new entries, which its own objects become again.
+        list->RenewEntries();
+        for (int i = 0; i < count; ++i) {
+            const TParamOccurrence& occurrence = occurrences[size_t(i)];
+            list->RegisterName(occurrence.Name, i, occurrence.Quoted);
+            SetOccurrence(*list->Vars(i), occurrence);
+            if (occurrence.IsMacro) list->Vars(i)->SetAsString(occurrence.DefMacroValue);
+        }
+        return;
+    }
     if (!same) {
         list = BuildList(occurrences, list.get(), UserParams);
         return;
@@ -393,13 +420,7 @@ void TFIBQuery::RebuildList(std::unique_ptr<TFIBXSQLDA>& list,
     for (int i = 0; i < count; ++i) {
         const TParamOccurrence& occurrence = occurrences[size_t(i)];
         TFIBXSQLVAR* var = list->Vars(i);
-        var->SetIsMacro(occurrence.IsMacro);
-        var->SetQuoted(occurrence.Quoted);
-        var->SetDefMacroValue(occurrence.DefMacroValue);
-        var->SetInWhereClause(occurrence.InWhereClause);
-        var->SetCanForceIsNull(occurrence.CanForceIsNull);
-        var->SetBeginPosInText(occurrence.BeginPosInText);
-        var->SetEndPosInText(occurrence.EndPosInText);
+        SetOccurrence(*var, occurrence);
     }
 }
 
@@ -424,13 +445,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
         }
         list->RegisterName(occurrence.Name, i, occurrence.Quoted);
         TFIBXSQLVAR* var = list->Vars(i);
-        var->SetIsMacro(occurrence.IsMacro);
-        var->SetQuoted(occurrence.Quoted);
-        var->SetDefMacroValue(occurrence.DefMacroValue);
-        var->SetInWhereClause(occurrence.InWhereClause);
-        var->SetCanForceIsNull(occurrence.CanForceIsNull);
-        var->SetBeginPosInText(occurrence.BeginPosInText);
-        var->SetEndPosInText(occurrence.EndPosInText);
+        SetOccurrence(*var, occurrence);
         if (!fromOld[i] && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
     }
     return list;

@@ -1386,6 +1386,20 @@ void TFIBXSQLDA::KeepEntriesForNewText() {
     }
 }
 
+void TFIBXSQLDA::RenewEntries() {
+    SetCount(FSize);
+    FHasDefferedSettings = false;
+    for (qint32 i = 0; i < FSize; ++i) {
+        TFIBXSQLVAR* v = FXSQLVARs[size_t(i)].get();
+        // The destructor frees the buffers; the object is then built again where it stands.
+        v->~TFIBXSQLVAR();
+        new (v) TFIBXSQLVAR(this);
+        v->FIndex = i;
+        v->FXSQLVAR = Entry(FXSQLDA, i);
+        std::memset(v->FXSQLVAR, 0, sizeof(XSQLVAR));
+    }
+}
+
 void TFIBXSQLDA::TakeEntry(TFIBXSQLDA& Source, qint32 OldIndex, qint32 Index) {
     if (OldIndex < 0 || OldIndex >= Source.FSize || Index < 0 || Index >= FSize)
         RaiseClientError(23);

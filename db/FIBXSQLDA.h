@@ -344,6 +344,10 @@ public:
     // description. The names stay registered.
     void KeepEntriesForNewText();
 
+    // Makes the list what a list just created with SetCount(Size()) would be: every entry a new
+    // one, without value, name or buffers, the area cleared; the objects and the area stay.
+    void RenewEntries();
+
     // The registered names and the repeated ones, each with its entry index.
     const std::multimap<QString, int>& RegisteredNames() const { return FNames; }
     const std::multimap<QString, int>& EquelNames() const { return FEquelNames; }

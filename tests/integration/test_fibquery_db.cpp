@@ -597,6 +597,8 @@ TEST_F(Rows, ATextAfterAnotherAnswersAsOnItsOwn) {
         {"SELECT ID FROM %s WHERE ID = :A OR ID = :B ORDER BY ID", {{"A", 1}, {"B", 3}}, {1, 3}},
         {"SELECT ID FROM %s WHERE ID = :A ORDER BY ID", {{"A", 2}}, {2}},
         {"SELECT ID FROM %s ORDER BY ID", {}, {1, 2, 3}},
+        // Parameters again after a text without any.
+        {"SELECT ID FROM %s WHERE ID = :A ORDER BY ID", {{"A", 3}}, {3}},
     };
     const auto describe = [](TFIBQuery& q) {
         QStringList d{q.ProcessedSQL()};
@@ -629,6 +631,12 @@ TEST_F(Rows, ATextAfterAnotherAnswersAsOnItsOwn) {
         EXPECT_EQ(Ids(alone), step.Expected);
         EXPECT_EQ(describe(*Q), describe(alone));
     }
+    // Nothing of a value set before a text without parameters comes back after it.
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s"), table));
+    Q->SQL().SetText(S("SELECT ID FROM ") + table + S(" WHERE ID = :A OR ID = @M%2"));
+    EXPECT_TRUE(Q->ParamByName(S("A"))->IsNull());
+    EXPECT_EQ(Q->ParamByName(S("M"))->AsString(), S("2"));
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{2});
 }
 
 TEST_F(Statement, BlankTextAndServerErrors) {
