@@ -409,10 +409,11 @@ TEST_F(Changement, RecreerPassesOverEndedMandatesAndNeverCopiesTwice) {
     EXPECT_EQ(base.Mandats(), apresPremier);
     EXPECT_EQ(boxes.messages.back().text,
               S("3 mandats sur 3 n'ont pas pu être changés : ils restent dans la liste."));
-    EXPECT_EQ(base.Lignes(QStringLiteral("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_IDCLI = ") +
-                          Client + QStringLiteral(" AND CMAN_ACTIF = -1 AND CMAN_IDBANQ = ") +
-                          BanqueNouvelle),
-              QStringList{QStringLiteral("2")});
+    EXPECT_EQ(
+        base.Lignes(QStringLiteral("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_IDCLI = ") +
+                    Client + QStringLiteral(" AND CMAN_ACTIF = -1 AND CMAN_IDBANQ = ") +
+                    BanqueNouvelle),
+        QStringList{QStringLiteral("2")});
 
     // "Modifier" still moves an inactive mandate: it creates nothing.
     Verifier(QString(), QString(), false);
