@@ -504,6 +504,8 @@ private:
     TTransactionAction FTimeoutAction = TARollback;
     TTRParams FTRParams{this};
     bool FTRParamsChanged = true;
+    // The server generation FTPB was made for: a lock timeout goes out only to Firebird 2.1 on.
+    bool FTPBForFB21 = false;
     TTransactionState FState = tsClosed;
     qint32 FTransactionID = 0;
     std::vector<TFIBListener<TNotifyEvent>> vOnDestroy;

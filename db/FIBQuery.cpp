@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -40,6 +41,56 @@ bool IsBlankText(const QString& text) {
     for (const QChar c : text)
         if (c.unicode() > ' ') return false;
     return true;
+}
+
+// Whether key, a registered name, is name's upper-case form (ASCII letters only, as names are
+// registered).
+bool IsUpperCaseOf(const QString& key, const QString& name) {
+    if (key.size() != name.size()) return false;
+    for (qsizetype i = 0; i < key.size(); ++i)
+        if (key[i].unicode() != AsciiUpperCase(name[i].unicode())) return false;
+    return true;
+}
+
+// The server text of a scan in the parameter list's mode that found no macros: the text with
+// each occurrence's marker turned into "?" and the rest of it into blanks, in the scan's kept
+// buffer when it is unshared and big enough.
+void ServerTextOf(const QString& text, TParseParamsResult& scan) {
+    QString& out = scan.ServerText;
+    if (out.isDetached() && out.capacity() >= text.size() && !text.isEmpty()) {
+        out.resize(0);
+        out.append(text);
+    } else {
+        out = text;
+    }
+    if (scan.Params.empty()) return;
+    QChar* data = out.data();
+    const qint32 length = qint32(out.size());
+    for (const TParamOccurrence& o : scan.Params) {
+        if (o.BeginPosInText >= 1 && o.BeginPosInText <= length)
+            data[o.BeginPosInText - 1] = QLatin1Char('?');
+        for (qint32 p = o.BeginPosInText + 1; p <= o.EndPosInText && p <= length; ++p)
+            data[p - 1] = QLatin1Char(' ');
+    }
+}
+
+// What an entry takes from its occurrence in the text.
+void SetOccurrence(TFIBXSQLVAR& var, const TParamOccurrence& occurrence) {
+    var.SetIsMacro(occurrence.IsMacro);
+    var.SetQuoted(occurrence.Quoted);
+    var.SetDefMacroValue(occurrence.DefMacroValue);
+    var.SetInWhereClause(occurrence.InWhereClause);
+    var.SetCanForceIsNull(occurrence.CanForceIsNull);
+    var.SetBeginPosInText(occurrence.BeginPosInText);
+    var.SetEndPosInText(occurrence.EndPosInText);
+}
+
+// Empties a text kept for its buffer: an unshared one keeps its storage for the next text.
+template <typename T> void Empty(T& text) {
+    if (text.isDetached())
+        text.resize(0);
+    else
+        text.clear();
 }
 
 bool IsVariantNull(const QVariant& v) {
@@ -208,7 +259,8 @@ void TFIBQuery::CheckValidStatement() {
 void TFIBQuery::SQLTextChanging() {
     if (HasState(csDesigning))
         Close();
-    else
+    else if (FOpen)
+        // Checked here so that the operation's words are built only for the message.
         CheckClosed(S("change sql text"));
     if (OnSQLChanging) OnSQLChanging(this);
     if (FHandle) FreeHandle();
@@ -219,10 +271,16 @@ QByteArray TFIBQuery::EncodeText(const QString& text, bool unicode) const {
     return unicode ? text.toUtf8() : ServerAnsiText(text);
 }
 
-std::optional<TParseParamsResult> TFIBQuery::ScanUserParams(const QString& text) {
+bool TFIBQuery::ScanUserParams(const QString& text) {
+    FUserScanCurrent = false;
     try {
-        return ParseParams(text, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), true,
-                           this);
+        if (!ParseParamsInto(FUserScan, text, FMacroChar, FParser.SQLKind(),
+                             FParser.CanParamsCheck(), true, this))
+            return false;
+        FUserScanSource = text;
+        FUserScanKey = ServerScanKey();
+        FUserScanCurrent = true;
+        return true;
     } catch (...) {
         // A text that cannot be scanned leaves no server text behind: the previous statement
         // must not run under the new text. The next use scans again and reports the fault.
@@ -248,7 +306,10 @@ void TFIBQuery::EncodeNewText(const QString& text, bool unicode) {
         return;
     }
     try {
-        FPreparedSQL = EncodeText(text, unicode);
+        if (unicode)
+            FPreparedSQL = EncodeText(text, true);
+        else
+            ServerAnsiTextInto(text, FPreparedSQL);
     } catch (...) {
         // As for a text that cannot be scanned: no server text is left behind, and the next use
         // meets the refusal again rather than the previous statement.
@@ -262,6 +323,8 @@ void TFIBQuery::EncodeNewText(const QString& text, bool unicode) {
 }
 
 void TFIBQuery::SQLTextChanged() {
+    FServerTextCurrent = false;
+    FUserScanCurrent = false;
     FHaveMacros = false;
     const QString text = FSQL->Text();
     FParser.SetSQLText(text);
@@ -281,15 +344,13 @@ void TFIBQuery::SQLTextChanged() {
         TFIBDatabase* db = Database();
         EncodeNewText(text, db && db->IsUnicodeConnect());
     } else {
-        const auto scan = ScanUserParams(text);
-        if (scan) {
-            auto list = BuildList(scan->Params, FUserSQLParams.get(), true);
-            FUserSQLParams = std::move(list);
+        if (ScanUserParams(text)) {
+            RebuildList(FUserSQLParams, FUserScan.Params, true);
             for (int i = 0; i < FUserSQLParams->Count(); ++i)
                 if (FUserSQLParams->Vars(i)->IsMacro()) FHaveMacros = true;
             if (FUserSQLParams->Count() > 0) {
-                FProcessedSQL.clear();
-                FPreparedSQL.clear();
+                Empty(FProcessedSQL);
+                Empty(FPreparedSQL);
             } else {
                 FProcessedSQL = text;
                 TFIBDatabase* db = Database();
@@ -324,6 +385,45 @@ int MovableEntry(const TFIBXSQLDA& old, const QString& key) {
 
 } // namespace
 
+void TFIBQuery::RebuildList(std::unique_ptr<TFIBXSQLDA>& list,
+                            const std::vector<TParamOccurrence>& occurrences, bool UserParams) {
+    // The same names in the same order: each entry would move to its own index, with its value,
+    // and blobs, which do not carry their contents over, are not among them. A list given
+    // functions of its own in place of this statement is rebuilt as before, without them.
+    const int count = int(occurrences.size());
+    bool same = list->Count() == count && list->Size() == count && !list->HasQueryHooks() &&
+                list->IsUserParams() == UserParams && int(list->RegisteredNames().size()) == count;
+    for (int i = 0; same && i < count; ++i) {
+        const TParamOccurrence& occurrence = occurrences[size_t(i)];
+        const TFIBXSQLVAR* var = list->Vars(i);
+        same = !var->IsBlob() && (occurrence.Quoted ? var->Name() == occurrence.Name
+                                                    : IsUpperCaseOf(var->Name(), occurrence.Name));
+    }
+    if (!same && list->Count() == 0 && list->Size() == count && !list->HasQueryHooks() &&
+        list->IsUserParams() == UserParams) {
+        // Nothing to move from an emptied list (a text without parameters came between): the
+        // rebuilt list would be all new entries, which its own objects become again.
+        list->RenewEntries();
+        for (int i = 0; i < count; ++i) {
+            const TParamOccurrence& occurrence = occurrences[size_t(i)];
+            list->RegisterName(occurrence.Name, i, occurrence.Quoted);
+            SetOccurrence(*list->Vars(i), occurrence);
+            if (occurrence.IsMacro) list->Vars(i)->SetAsString(occurrence.DefMacroValue);
+        }
+        return;
+    }
+    if (!same) {
+        list = BuildList(occurrences, list.get(), UserParams);
+        return;
+    }
+    list->KeepEntriesForNewText();
+    for (int i = 0; i < count; ++i) {
+        const TParamOccurrence& occurrence = occurrences[size_t(i)];
+        TFIBXSQLVAR* var = list->Vars(i);
+        SetOccurrence(*var, occurrence);
+    }
+}
+
 std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurrence>& occurrences,
                                                  TFIBXSQLDA* old, bool UserParams) {
     auto list = std::make_unique<TFIBXSQLDA>(this, true, UserParams);
@@ -345,13 +445,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
         }
         list->RegisterName(occurrence.Name, i, occurrence.Quoted);
         TFIBXSQLVAR* var = list->Vars(i);
-        var->SetIsMacro(occurrence.IsMacro);
-        var->SetQuoted(occurrence.Quoted);
-        var->SetDefMacroValue(occurrence.DefMacroValue);
-        var->SetInWhereClause(occurrence.InWhereClause);
-        var->SetCanForceIsNull(occurrence.CanForceIsNull);
-        var->SetBeginPosInText(occurrence.BeginPosInText);
-        var->SetEndPosInText(occurrence.EndPosInText);
+        SetOccurrence(*var, occurrence);
         if (!fromOld[i] && occurrence.IsMacro) var->SetAsString(occurrence.DefMacroValue);
     }
     return list;
@@ -360,6 +454,7 @@ std::unique_ptr<TFIBXSQLDA> TFIBQuery::BuildList(const std::vector<TParamOccurre
 void TFIBQuery::SetParamCheck(bool value) {
     FParamCheck = value;
     if (value) return;
+    FServerTextCurrent = false;
     FUserSQLParams->SetCount(0);
     FSQLParams->SetCount(0);
     FProcessedSQL = FSQL->Text();
@@ -387,8 +482,13 @@ void TFIBQuery::EncodeServerText() {
     TFIBDatabase* db = Database();
     if (FParser.SQLKind() != skDDL) {
         // A refused text leaves nothing that a prepare could send in its place.
-        FPreparedSQL.clear();
-        FPreparedSQL = EncodeText(FProcessedSQL, db && db->IsUnicodeConnect());
+        if (db && db->IsUnicodeConnect()) {
+            FPreparedSQL.clear();
+            FPreparedSQL = EncodeText(FProcessedSQL, true);
+        } else {
+            // Into the previous text's buffer: the statement is encoded at every prepare.
+            ServerAnsiTextInto(FProcessedSQL, FPreparedSQL);
+        }
     } else if (db && db->NeedUTFEncodeDDL())
         FPreparedSQL = FProcessedSQL.toUtf8();
     FCodePageApplied = true;
@@ -404,11 +504,33 @@ void TFIBQuery::RebuildServerText() {
 
 bool TFIBQuery::ScanServerText() {
     const QString source = ReadySQLText(true);
-    const auto scan =
-        ParseParams(source, FMacroChar, FParser.SQLKind(), FParser.CanParamsCheck(), false, this);
-    if (!scan) return false;
-    FSQLParams = BuildList(scan->Params, FSQLParams.get(), false);
-    FProcessedSQL = scan->ServerText;
+    // The execution of a statement just prepared rebuilds its server text from the same source:
+    // the scan would find what it found then, and the server text is still the one it made.
+    const bool again =
+        FServerTextCurrent && source == FServerScanSource && FServerScanKey == ServerScanKey();
+    if (!again) {
+        FServerTextCurrent = false;
+        if (FUserScanCurrent && source == FUserScanSource && FUserScanKey == ServerScanKey() &&
+            std::none_of(FUserScan.Params.begin(), FUserScan.Params.end(),
+                         [](const TParamOccurrence& o) { return o.IsMacro; })) {
+            // The application's scan of this very text, without macros, found what the server
+            // scan would: the same occurrences, each of which the server text has as a "?"
+            // followed by blanks up to its last character.
+            FServerScan.Params = FUserScan.Params;
+            ServerTextOf(source, FServerScan);
+        } else if (!ParseParamsInto(FServerScan, source, FMacroChar, FParser.SQLKind(),
+                                    FParser.CanParamsCheck(), false, this)) {
+            return false;
+        }
+        FServerScanSource = source;
+        FServerScanKey = ServerScanKey();
+    }
+    RebuildList(FSQLParams, FServerScan.Params, false);
+    if (!again) {
+        // The previous server text goes back to the scan, whose next run writes over its buffer.
+        FProcessedSQL.swap(FServerScan.ServerText);
+        FServerTextCurrent = true;
+    }
     return true;
 }
 

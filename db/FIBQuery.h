@@ -201,11 +201,17 @@ protected:
 private:
     void SQLTextChanging();
     void SQLTextChanged();
-    std::optional<TParseParamsResult> ScanUserParams(const QString& text);
+    // The application's scan of the text into FUserScan; false for the silent stop.
+    bool ScanUserParams(const QString& text);
     void EncodeServerText();
     QByteArray EncodeText(const QString& text, bool unicode) const;
     // The text as the server is sent it, set as the statement's own; a refusal leaves none.
     void EncodeNewText(const QString& text, bool unicode);
+    // The list for a new text's occurrences. The entries of the list's namesakes move into it
+    // with their values; a list that already holds the same names in the same order stays as
+    // it is, which amounts to the same and costs nothing.
+    void RebuildList(std::unique_ptr<TFIBXSQLDA>& list,
+                     const std::vector<TParamOccurrence>& occurrences, bool UserParams);
     std::unique_ptr<TFIBXSQLDA> BuildList(const std::vector<TParamOccurrence>& occurrences,
                                           TFIBXSQLDA* old, bool UserParams);
     void RebuildServerText();
@@ -226,6 +232,21 @@ private:
     std::unique_ptr<TFIBXSQLDA> FUserSQLParams;
     std::unique_ptr<TFIBXSQLDA> FSQLParams;
     std::unique_ptr<TFIBXSQLDA> FSQLRecord;
+    // The scans' results, kept so that the next text reuses their buffers.
+    TParseParamsResult FUserScan;
+    TParseParamsResult FServerScan;
+    // What the last application scan was made from, while its result stands for it.
+    QString FUserScanSource;
+    quint32 FUserScanKey = 0;
+    bool FUserScanCurrent = false;
+    // What the last server scan was made from, and whether FProcessedSQL is still its text.
+    QString FServerScanSource;
+    quint32 FServerScanKey = 0;
+    bool FServerTextCurrent = false;
+    quint32 ServerScanKey() const {
+        return quint32(FMacroChar.unicode()) | quint32(FParser.SQLKind()) << 16 |
+               quint32(FParser.CanParamsCheck()) << 24;
+    }
     QString FProcessedSQL;
     QByteArray FPreparedSQL;
     bool FCodePageApplied = false;

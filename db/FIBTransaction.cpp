@@ -219,9 +219,14 @@ void TFIBTransaction::StartTransaction() {
         if (!FDatabases[i]->Connected()) return;
     }
     TFIBDatabase* main = MainDatabase();
-    if (FTRParamsChanged) {
+    const bool fb21 = main->IsFB21OrMore();
+    if (FTRParamsChanged || fb21 != FTPBForFB21) {
         FTRParamsChanged = false;
-        FTPB = GenerateTPB(FTRParams, main->IsFB21OrMore());
+        FTPB = GenerateTPB(FTRParams, fb21);
+        FTPBForFB21 = fb21;
+        // The generation writes the lines back trimmed, which the list reports as a change: the
+        // parameters are the ones the block was just made of.
+        FTRParamsChanged = false;
     }
     std::vector<ISC_TEB> vector(FDatabases.size());
     for (size_t i = 0; i < FDatabases.size(); ++i) {

@@ -157,6 +157,8 @@ bool TFIBXSQLVAR::TrimCharFields() const {
 void TFIBXSQLVAR::ResizeData(qsizetype length) {
     // Never a null data pointer: the client library gets an addressable byte even for length 0.
     const qsizetype size = std::max<qsizetype>(length, 1);
+    // Each preparation sizes the buffers again, mostly to the size they have.
+    if (size == FDataSize && FXSQLVAR->sqldata) return;
     void* p = std::realloc(FXSQLVAR->sqldata, size_t(size));
     if (!p) throw std::bad_alloc();
     if (size > FDataSize || !FXSQLVAR->sqldata)
@@ -1367,6 +1369,35 @@ QStringList TFIBXSQLDA::Names() const {
 
 qint32 TFIBXSQLDA::RecordSize() const {
     return qint32(AreaLength(FSize)) + 4;
+}
+
+void TFIBXSQLDA::KeepEntriesForNewText() {
+    FHasDefferedSettings = false;
+    for (qint32 i = 0; i < FCount; ++i) {
+        TFIBXSQLVAR* v = FXSQLVARs[size_t(i)].get();
+        v->FSrvRemembered = false;
+        v->FSrvSQLType = v->FSrvSQLSubType = 0;
+        v->FSrvSQLLen = v->FSrvSQLScale = 0;
+        if (v->FIsDefferedSetting) FHasDefferedSettings = true;
+    }
+    if (FSize > 0) {
+        FXSQLDA->sqln = ISC_SHORT(FCount);
+        FXSQLDA->sqld = ISC_SHORT(FCount);
+    }
+}
+
+void TFIBXSQLDA::RenewEntries() {
+    SetCount(FSize);
+    FHasDefferedSettings = false;
+    for (qint32 i = 0; i < FSize; ++i) {
+        TFIBXSQLVAR* v = FXSQLVARs[size_t(i)].get();
+        // The destructor frees the buffers; the object is then built again where it stands.
+        v->~TFIBXSQLVAR();
+        new (v) TFIBXSQLVAR(this);
+        v->FIndex = i;
+        v->FXSQLVAR = Entry(FXSQLDA, i);
+        std::memset(v->FXSQLVAR, 0, sizeof(XSQLVAR));
+    }
 }
 
 void TFIBXSQLDA::TakeEntry(TFIBXSQLDA& Source, qint32 OldIndex, qint32 Index) {

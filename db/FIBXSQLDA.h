@@ -331,12 +331,22 @@ public:
     // Puts a stand-in owner made of these functions in place of the list's owner; the
     // connection side still comes from the owner the list was created with.
     void SetQueryHooks(TFIBQueryHooks Hooks);
+    bool HasQueryHooks() const { return FHooksOwner != nullptr; }
     bool IsUserParams() const { return FIsUserParams; }
 
     // Moves the entry at OldIndex of Source into this list at Index, in place of the entry there,
     // which goes to Source instead: the object, its value and buffers stay the same, so a
     // pointer taken to it before stays good. Names are not registered.
     void TakeEntry(TFIBXSQLDA& Source, qint32 OldIndex, qint32 Index);
+
+    // Keeps every entry at its index for a new text that needs the same ones, as if each had
+    // moved there with TakeEntry from a list just like this one: each forgets its server
+    // description. The names stay registered.
+    void KeepEntriesForNewText();
+
+    // Makes the list what a list just created with SetCount(Size()) would be: every entry a new
+    // one, without value, name or buffers, the area cleared; the objects and the area stay.
+    void RenewEntries();
 
     // The registered names and the repeated ones, each with its entry index.
     const std::multimap<QString, int>& RegisteredNames() const { return FNames; }

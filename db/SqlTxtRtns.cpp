@@ -3,6 +3,8 @@
 #include "Classes.h"
 #include "fib.h"
 
+#include <QVarLengthArray>
+
 namespace {
 
 constexpr char16_t NUL = 0;
@@ -161,21 +163,51 @@ TSQLKind ClassifyAt(QStringView text, qint32 firstPos) {
     return skUnknown;
 }
 
+// Gives a kept string the value of a view: an unshared buffer big enough is written over, and
+// a string that holds the value already is left as it is (shared, if it is).
+void AssignKept(QString& target, QStringView value) {
+    if (target == value && target.isNull() == value.isNull()) return;
+    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
+        target.resize(0);
+        target.append(value);
+        return;
+    }
+    target = value.toString();
+}
+
+// The same for a whole text, which is rather shared than copied when it cannot be written over.
+void AssignKept(QString& target, const QString& value) {
+    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
+        target.resize(0);
+        target.append(value);
+        return;
+    }
+    target = value;
+}
+
 enum class TScanState { Normal, Quote, LineComment, BlockComment, Param, Macro };
 
 // One run of the scan; its fields are the state the algorithm carries from one character to
 // the next, so that each step reads as the rule it applies.
 class TParamScanner {
 public:
-    TParamScanner(const QString& text, QChar macroChar, TSQLKind kind, bool paramsAllowed,
-                  bool paramListMode, const TComponent* statement)
+    // The scan writes into result, taking over its vector, names and server text buffer: a
+    // text scanned again with the same shapes allocates nothing.
+    TParamScanner(TParseParamsResult& result, const QString& text, QChar macroChar, TSQLKind kind,
+                  bool paramsAllowed, bool paramListMode, const TComponent* statement)
         : FText(text), at(text), FMacroChar(macroChar.unicode()), FParamsAllowed(paramsAllowed),
           FParamListMode(paramListMode), FIsBlock(kind == skExecuteBlock),
-          FTrackWhere(kind != skExecuteProc && kind != skExecuteBlock), FStatement(statement) {
-        if (!FParamListMode) FResult.ServerText = text;
+          FTrackWhere(kind != skExecuteProc && kind != skExecuteBlock), FStatement(statement),
+          FResult(result) {
+        if (FParamListMode)
+            FResult.ServerText.clear();
+        else
+            AssignKept(FResult.ServerText, text);
     }
 
-    std::optional<TParseParamsResult> Run();
+    // false: the scan stopped silently (missing name while loading); the result then holds
+    // nothing of use.
+    bool Run();
 
 private:
     // Positions in the server text are positions in the input: "emitting" is overwriting the
@@ -184,6 +216,13 @@ private:
         if (!FParamListMode && pos >= 1 && pos <= at.Len()) FResult.ServerText[pos - 1] = QChar(c);
     }
 
+    // Moves p over the characters at which a step would change nothing.
+    void SkipPlain(qint32& p) const;
+    bool IsPlain(char16_t c) const {
+        return c < 0x80 && c != u'\'' && c != u'"' && c != u'-' && c != u'/' && c != u':' &&
+               c != u'?' && c != u'(' && c != u')' && c != FMacroChar &&
+               !(FIsBlock && (c == u'A' || c == u'a'));
+    }
     void TrackWhere(qint32& p);
     void Record(qint32 endPos, qint32 operatorPos);
     bool StepNormal(qint32& p);
@@ -207,11 +246,14 @@ private:
     bool FAsSeen = false;
     bool FInWhere = false;
     int FDepth = 0;
-    QString FName;
+    // Names are short: they are gathered on the stack and copied once into the result.
+    QVarLengthArray<QChar, 64> FName;
     bool FNameQuoted = false;
     bool FBracketed = false;
     qint32 FBeginPos = 0;
-    TParseParamsResult FResult;
+    TParseParamsResult& FResult;
+    // Occurrences recorded so far; the result's vector may hold more from an earlier scan.
+    size_t FCount = 0;
 };
 
 // Returns with p moved past WHERE when the keyword opens a clause; the caller then restarts at p.
@@ -244,22 +286,25 @@ void TParamScanner::TrackWhere(qint32& p) {
 void TParamScanner::Record(qint32 endPos, qint32 operatorPos) {
     const bool isMacro = FState == TScanState::Macro;
     if (!isMacro || FParamListMode) {
-        TParamOccurrence o;
+        if (FCount == FResult.Params.size()) FResult.Params.emplace_back();
+        TParamOccurrence& o = FResult.Params[FCount++];
         o.InWhereClause = FInWhere;
         o.CanForceIsNull = FInWhere && CanForceIsNullAt(at, operatorPos);
         o.BeginPosInText = FBeginPos;
         o.EndPosInText = endPos;
+        const QStringView name(FName.constData(), FName.size());
         if (isMacro) {
-            TMacroParts parts = SplitMacro(FName, QChar(FMacroChar));
+            TMacroParts parts = SplitMacro(name.toString(), QChar(FMacroChar));
             o.Name = std::move(parts.Name);
             o.DefMacroValue = std::move(parts.DefMacroValue);
             o.Quoted = parts.Quoted;
             o.IsMacro = true;
         } else {
-            o.Name = FName;
+            AssignKept(o.Name, name);
+            if (!o.DefMacroValue.isNull()) o.DefMacroValue = QString();
             o.Quoted = FNameQuoted;
+            o.IsMacro = false;
         }
-        FResult.Params.push_back(std::move(o));
     }
     FState = TScanState::Normal;
     if (!isMacro && !FNameQuoted) {
@@ -304,7 +349,8 @@ bool TParamScanner::StepNormal(qint32& p) {
     } else if (c == FMacroChar) {
         FState = TScanState::Macro;
         FBracketed = n == FMacroChar;
-        FName = FBracketed ? QString() : QString(QChar(FMacroChar));
+        FName.clear();
+        if (!FBracketed) FName.append(FMacroChar);
         FBeginPos = p;
         Put(p, u' ');
         ++p;
@@ -324,7 +370,7 @@ bool TParamScanner::StepName(qint32& p) {
         return true;
     }
     if (FNameQuoted || IsNameChar(c) || (isMacro && (FBracketed || !IsMacroTerminator(c)))) {
-        FName += QChar(c);
+        FName.append(c);
     } else {
         // A window definition may hold a text that its stored properties complete later; the
         // scan runs again once they are all set.
@@ -357,9 +403,52 @@ bool TParamScanner::StepName(qint32& p) {
     return true;
 }
 
-std::optional<TParseParamsResult> TParamScanner::Run() {
+// The steps stay the rule; this only spares them where they would do nothing, so that a text
+// costs a few instructions per character. In the normal state that is any character that opens
+// nothing, changes no bracket depth and cannot start a keyword the WHERE tracking looks for (a
+// letter after a keyword predecessor); ASCII only, since the keyword match looks at low bytes.
+void TParamScanner::SkipPlain(qint32& p) const {
+    const QChar* text = FText.constData();
+    const qint32 L = at.Len();
+    switch (FState) {
+    case TScanState::Normal: {
+        // A clause whose depth went below zero, or the text's last character, ends the clause.
+        if (FInWhere && FDepth < 0) return;
+        const qint32 last = FInWhere ? L - 1 : L;
+        while (p <= last) {
+            const char16_t c = text[p - 1].unicode();
+            if (!IsPlain(c)) return;
+            if (p > 1 && IsKeywordPredecessor(text[p - 2].unicode()) &&
+                ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')))
+                return;
+            ++p;
+        }
+        return;
+    }
+    case TScanState::Quote:
+        // Up to the closing quote, or to the character before the text's end (or a NUL).
+        while (p < L && text[p - 1].unicode() != FQuoteChar && text[p].unicode() != NUL)
+            ++p;
+        return;
+    case TScanState::BlockComment:
+        while (p < L && text[p].unicode() != NUL &&
+               !(text[p - 1].unicode() == u'*' && text[p].unicode() == u'/'))
+            ++p;
+        return;
+    case TScanState::LineComment:
+        while (p <= L && !IsLineCommentEnd(text[p - 1].unicode()))
+            ++p;
+        return;
+    default:
+        return;
+    }
+}
+
+bool TParamScanner::Run() {
     qint32 p = 1;
     while (p <= at.Len()) {
+        SkipPlain(p);
+        if (p > at.Len()) break;
         if (FState == TScanState::Normal && FTrackWhere) {
             const qint32 before = p;
             TrackWhere(p);
@@ -390,15 +479,16 @@ std::optional<TParseParamsResult> TParamScanner::Run() {
             break;
         case TScanState::Param:
         case TScanState::Macro:
-            if (!StepName(p)) return std::nullopt;
+            if (!StepName(p)) return false;
             continue;
         }
         ++p;
     }
     if (FState == TScanState::Param || FState == TScanState::Macro) {
-        if (!FinishAtEnd()) return std::nullopt;
+        if (!FinishAtEnd()) return false;
     }
-    return std::move(FResult);
+    FResult.Params.resize(FCount);
+    return true;
 }
 
 bool TParamScanner::FinishAtEnd() {
@@ -502,7 +592,17 @@ bool HasParamMarkers(QStringView Text, QChar MacroChar) {
 std::optional<TParseParamsResult> ParseParams(const QString& Text, QChar MacroChar, TSQLKind Kind,
                                               bool ParamsAllowed, bool ParamListMode,
                                               const TComponent* Statement) {
-    return TParamScanner(Text, MacroChar, Kind, ParamsAllowed, ParamListMode, Statement).Run();
+    TParseParamsResult result;
+    if (!ParseParamsInto(result, Text, MacroChar, Kind, ParamsAllowed, ParamListMode, Statement))
+        return std::nullopt;
+    return result;
+}
+
+bool ParseParamsInto(TParseParamsResult& Result, const QString& Text, QChar MacroChar,
+                     TSQLKind Kind, bool ParamsAllowed, bool ParamListMode,
+                     const TComponent* Statement) {
+    return TParamScanner(Result, Text, MacroChar, Kind, ParamsAllowed, ParamListMode, Statement)
+        .Run();
 }
 
 TMacroParts SplitMacro(const QString& MacroText, QChar MacroChar) {

@@ -120,6 +120,13 @@ std::optional<TParseParamsResult> ParseParams(const QString& Text, QChar MacroCh
                                               bool ParamsAllowed, bool ParamListMode,
                                               const TComponent* Statement);
 
+// The same scan into a result the caller keeps from one text to the next: its occurrences,
+// names and server text buffer are written over, so that a text scanned again with the same
+// shapes allocates nothing. False for the silent stop, the result then holding nothing of use.
+bool ParseParamsInto(TParseParamsResult& Result, const QString& Text, QChar MacroChar,
+                     TSQLKind Kind, bool ParamsAllowed, bool ParamListMode,
+                     const TComponent* Statement);
+
 // Splits a macro occurrence's text ("@NAME%default", "NAME%#quoted", …) into its name (macro
 // character dropped, at most 255 characters), its default value and its quoted flag.
 TMacroParts SplitMacro(const QString& MacroText, QChar MacroChar);

@@ -729,3 +729,25 @@ QByteArray ServerAnsiText(const QString& text) {
         if (data[i].unicode() > 0xFF) RaiseUnsendable(text, i);
     return text.toLatin1();
 }
+
+void ServerAnsiTextInto(const QString& text, QByteArray& bytes) {
+    const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    if (n == 0 && !bytes.isDetached()) {
+        bytes.clear();
+        return;
+    }
+    bytes.resize(n);
+    char* out = bytes.data();
+    // One pass that copies and gathers the high bits; the rare refusal looks for its character.
+    char16_t high = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        high |= data[i];
+        out[i] = char(data[i]);
+    }
+    if (high > 0xFF) {
+        bytes.clear();
+        for (qsizetype i = 0; i < n; ++i)
+            if (data[i] > 0xFF) RaiseUnsendable(text, i);
+    }
+}

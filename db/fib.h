@@ -127,6 +127,9 @@ QString ComponentPath(const TComponent* component);
 // EFIBClientError naming it and its position (1-based, in characters) rather than going out as
 // "?", which would search, compare or store something the user never typed.
 QByteArray ServerAnsiText(const QString& text);
+// The same into bytes, whose buffer is reused when it is not shared and big enough; a refused
+// text leaves bytes empty.
+void ServerAnsiTextInto(const QString& text, QByteArray& bytes);
 
 // ---------------------------------------------------------------------------------------------
 // Database parameter block

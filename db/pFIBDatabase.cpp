@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -150,14 +151,28 @@ TpFIBDatabase* TpFIBTransaction::DefaultPDatabase() const {
 
 void TpFIBTransaction::StartTransaction() {
     if (Active()) return;
+    // Set again only when they differ: a list set anew counts as changed, and its parameter
+    // block would be built again at every start.
+    const auto setParams = [this](std::initializer_list<QLatin1String> lines) {
+        TStrings& params = TRParams();
+        bool same = params.Count() == int(lines.size());
+        int i = 0;
+        for (auto line = lines.begin(); same && line != lines.end(); ++line, ++i)
+            same = params.Strings(i) == *line;
+        if (same) return;
+        QStringList list;
+        for (const QLatin1String line : lines)
+            list.append(line);
+        params.SetStringList(list);
+    };
     switch (FTPBMode) {
     case tpbReadCommitted:
-        TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("isc_tpb_nowait"),
-                                  QStringLiteral("read_committed"), QStringLiteral("rec_version")});
+        setParams({QLatin1String("write"), QLatin1String("isc_tpb_nowait"),
+                   QLatin1String("read_committed"), QLatin1String("rec_version")});
         break;
     case tpbRepeatableRead:
-        TRParams().SetStringList({QStringLiteral("write"), QStringLiteral("isc_tpb_nowait"),
-                                  QStringLiteral("concurrency")});
+        setParams({QLatin1String("write"), QLatin1String("isc_tpb_nowait"),
+                   QLatin1String("concurrency")});
         break;
     case tpbDefault:
         break;

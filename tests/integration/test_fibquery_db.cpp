@@ -566,6 +566,79 @@ TEST_F(Rows, ParameterDescriptorsSurviveATextChange) {
     EXPECT_EQ(Ids(*Q), std::vector<qint32>{3});
 }
 
+// A statement whose texts follow one another, some with the same parameters as the one before
+// and some not, answers each time as a statement given that text alone: same server text, same
+// parameter and column descriptions (the server's, for the new text), same rows.
+TEST_F(Rows, ATextAfterAnotherAnswersAsOnItsOwn) {
+    const QString table = S(Scratch);
+    struct TStep {
+        const char* Text;
+        std::vector<std::pair<const char*, QVariant>> Values;
+        std::vector<qint32> Expected;
+    };
+    const QVariant null = QVariant::fromValue(nullptr);
+    const std::vector<TStep> steps = {
+        {"SELECT ID, V FROM %s WHERE V = :P ORDER BY ID", {{"P", 5}}, {2}},
+        // The same parameter, another text.
+        {"SELECT ID, V FROM %s WHERE V = :P ORDER BY ID DESC", {{"P", 7}}, {3}},
+        // The same name for a text column now.
+        {"SELECT ID FROM %s WHERE T = :P ORDER BY ID", {{"P", S("deux")}}, {2}},
+        // More parameters and columns; the NULL comparison moved in the text.
+        {"SELECT ID, T, V FROM %s WHERE ID > :LO AND V = :P ORDER BY ID",
+         {{"LO", 0}, {"P", null}},
+         {1}},
+        {"SELECT ID, T, V FROM %s WHERE ID > :LO AND (V = :P) ORDER BY ID",
+         {{"LO", 1}, {"P", null}},
+         {}},
+        // A quoted name keeps its case, the same letters unquoted are another parameter.
+        {"SELECT ID FROM %s WHERE ID >= :\"lo\" ORDER BY ID", {{"\"lo\"", 2}}, {2, 3}},
+        {"SELECT ID FROM %s WHERE ID >= :lo ORDER BY ID", {{"LO", 3}}, {3}},
+        // Fewer parameters, then none.
+        {"SELECT ID FROM %s WHERE ID = :A OR ID = :B ORDER BY ID", {{"A", 1}, {"B", 3}}, {1, 3}},
+        {"SELECT ID FROM %s WHERE ID = :A ORDER BY ID", {{"A", 2}}, {2}},
+        {"SELECT ID FROM %s ORDER BY ID", {}, {1, 2, 3}},
+        // Parameters again after a text without any.
+        {"SELECT ID FROM %s WHERE ID = :A ORDER BY ID", {{"A", 3}}, {3}},
+    };
+    const auto describe = [](TFIBQuery& q) {
+        QStringList d{q.ProcessedSQL()};
+        for (int i = 0; i < q.ParamCount(); ++i) {
+            TFIBXSQLVAR* p = q.Params()->Vars(i);
+            d << Format(S("param %s %d %d"), p->Name(), p->ServerSQLType(), p->ServerSize());
+        }
+        for (int i = 0; i < q.FieldCount(); ++i) {
+            TFIBXSQLVAR* f = q.Fields(i);
+            d << Format(S("field %s %d %d"), f->Name(), f->SQLType(), f->Size());
+        }
+        return d.join(u'\n').toStdString();
+    };
+    Tr->StartTransaction();
+    for (const TStep& step : steps) {
+        const QString text = Format(S(step.Text), table);
+        SCOPED_TRACE(text.toStdString());
+        TpFIBQuery alone;
+        alone.SetDatabase(Db);
+        alone.SetTransaction(Tr);
+        Q->SQL().SetText(text);
+        alone.SQL().SetText(text);
+        ASSERT_EQ(Q->ParamCount(), int(step.Values.size()));
+        for (TFIBQuery* q : {static_cast<TFIBQuery*>(Q), static_cast<TFIBQuery*>(&alone)}) {
+            q->Prepare();
+            for (const auto& [name, value] : step.Values)
+                q->ParamByName(S(name))->SetAsVariant(value);
+        }
+        EXPECT_EQ(Ids(*Q), step.Expected);
+        EXPECT_EQ(Ids(alone), step.Expected);
+        EXPECT_EQ(describe(*Q), describe(alone));
+    }
+    // Nothing of a value set before a text without parameters comes back after it.
+    Q->SQL().SetText(Format(S("SELECT ID FROM %s"), table));
+    Q->SQL().SetText(S("SELECT ID FROM ") + table + S(" WHERE ID = :A OR ID = @M%2"));
+    EXPECT_TRUE(Q->ParamByName(S("A"))->IsNull());
+    EXPECT_EQ(Q->ParamByName(S("M"))->AsString(), S("2"));
+    EXPECT_EQ(Ids(*Q), std::vector<qint32>{2});
+}
+
 TEST_F(Statement, BlankTextAndServerErrors) {
     Tr->StartTransaction();
     Q->SQL().SetText(S("  \r\n  "));

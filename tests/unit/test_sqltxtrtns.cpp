@@ -371,6 +371,62 @@ TEST(SqlScan, SplitMacro) {
 // ---------------------------------------------------------------------------------------------
 // Scan errors
 
+// A result kept from one scan to the next holds exactly what a fresh scan of each text gives,
+// whatever the previous text left in it: more or fewer occurrences, macros with defaults,
+// quoted names, a failed or silently stopped scan in between.
+TEST(SqlScan, AKeptResultReadsAsAFreshOne) {
+    const char* const texts[] = {
+        "UPDATE T SET A = :P0, B = :P1, C = :\"p2\" WHERE ID = 1",
+        "SELECT @@COLS%A, B@ FROM T WHERE X = :X ORDER BY @ORD%#ID",
+        "UPDATE T SET A = :P0 WHERE ID = 2",
+        "SELECT 'it''s :no' FROM T /* :no */ WHERE Y = ?Y -- :no\r\n",
+        "SELECT :",
+        "SELECT A FROM T",
+        "UPDATE T SET A = :P0, B = :P1, C = :\"p2\" WHERE ID = 123456",
+    };
+    for (const bool listMode : {true, false}) {
+        TParseParamsResult kept;
+        for (const char* t : texts) {
+            const QString text = S(t);
+            SCOPED_TRACE(t);
+            const TSQLParser parser = Parsed(text);
+            std::optional<TParseParamsResult> fresh;
+            QString freshError, keptError;
+            bool scanned = false;
+            try {
+                fresh = ParseParams(text, QChar(u'@'), parser.SQLKind(), parser.CanParamsCheck(),
+                                    listMode, nullptr);
+            } catch (const EFIBClientError& e) {
+                freshError = e.Message();
+            }
+            try {
+                scanned = ParseParamsInto(kept, text, QChar(u'@'), parser.SQLKind(),
+                                          parser.CanParamsCheck(), listMode, nullptr);
+            } catch (const EFIBClientError& e) {
+                keptError = e.Message();
+            }
+            ASSERT_EQ(keptError, freshError);
+            if (!freshError.isEmpty()) continue;
+            ASSERT_TRUE(fresh && scanned);
+            EXPECT_EQ(kept.ServerText, fresh->ServerText);
+            ASSERT_EQ(kept.Params.size(), fresh->Params.size());
+            for (size_t i = 0; i < kept.Params.size(); ++i) {
+                const TParamOccurrence& k = kept.Params[i];
+                const TParamOccurrence& f = fresh->Params[i];
+                EXPECT_EQ(k.Name, f.Name);
+                EXPECT_EQ(k.DefMacroValue, f.DefMacroValue);
+                EXPECT_EQ(k.DefMacroValue.isNull(), f.DefMacroValue.isNull());
+                EXPECT_EQ(k.Quoted, f.Quoted);
+                EXPECT_EQ(k.IsMacro, f.IsMacro);
+                EXPECT_EQ(k.InWhereClause, f.InWhereClause);
+                EXPECT_EQ(k.CanForceIsNull, f.CanForceIsNull);
+                EXPECT_EQ(k.BeginPosInText, f.BeginPosInText);
+                EXPECT_EQ(k.EndPosInText, f.EndPosInText);
+            }
+        }
+    }
+}
+
 TEST(SqlScanErrors, MessagesNameTheStatement) {
     TStatementOnWindow s;
     EXPECT_EQ(ParseErrorOf(S("SELECT ? FROM T\r\n"), s.query),
