@@ -512,7 +512,7 @@ TEST_F(Compte, ARefusedWriteIsPassedOverAndNotTakenForALostConnection) {
             EXPECT_EQ(l.value(2), i % 2 ? S("EN_COURS") : S("ECARTE"));
             if (i % 2) continue;
             EXPECT_EQ(l.value(3),
-                      S("serveur: No permission for UPDATE access to TABLE CLIENTS_MANDAT"));
+                      S("serveur: No permission for UPDATE access to TABLE CLIENTS_MANDAT."));
         }
         EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front().text.toStdString();
         EXPECT_FALSE(frm->ConnexionPerdue());
