@@ -474,7 +474,35 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
     return etat;
 }
 
+namespace {
+
+// A run writes each mandate's outcome right after its EN_COURS line, and a completion adds its
+// lines at the end: a journal can only have a mandate pending when its last line, whole or cut
+// short, is not an outcome. The last kilobytes tell, so a start does not read every journal
+// kept since the first run.
+bool FinitSurUneIssue(const QString& chemin) {
+    QFile f(chemin);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    constexpr qint64 Fin = 8192;
+    if (f.size() > Fin) f.seek(f.size() - Fin);
+    const QByteArray fin = f.readAll();
+    if (!fin.endsWith("\r\n")) return false;
+    const qsizetype debut = fin.lastIndexOf("\r\n", fin.size() - 3);
+    if (debut < 0) return false;
+    const QByteArray ligne = fin.mid(debut + 2);
+    // A line break inside a quoted field (a name typed with one) would make this a piece of
+    // the line: its quotes would then be odd in number. The whole file is read instead.
+    if (ligne.count('"') % 2 != 0) return false;
+    const std::vector<QStringList> derniere = LireCsv(ligne);
+    if (derniere.size() != 1 || derniere.front().size() != EnTeteJournal().size()) return false;
+    const QString resultat = derniere.front().value(2);
+    return resultat == Resultat::Change || resultat == Resultat::Ecarte;
+}
+
+} // namespace
+
 bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
+    if (FinitSurUneIssue(chemin)) return true;
     TFichierCsv fichier;
     if (!fichier.OuvrirPourAjout(chemin)) return false;
     QFile lecture(chemin);

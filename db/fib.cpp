@@ -558,22 +558,27 @@ void RaiseInterBaseError(IIBClientLibrary* ClientLibrary, TObject* Sender) {
     throw error;
 }
 
+namespace {
+
+template <size_t N> bool HasAnyCode(const EFIBError& error, const qint32 (&codes)[N]) {
+    for (const qint32 code : error.IBErrorCodes())
+        if (std::find(std::begin(codes), std::end(codes), code) != std::end(codes)) return true;
+    return false;
+}
+
+} // namespace
+
 bool IsConnectionLost(const EFIBError& error) {
     static constexpr qint32 lost[] = {isc_network_error,      isc_net_read_err, isc_net_write_err,
                                       isc_lost_db_connection, isc_conn_lost,    isc_shutdown,
                                       isc_att_shutdown};
-    for (const qint32 code : error.IBErrorCodes())
-        if (std::find(std::begin(lost), std::end(lost), code) != std::end(lost)) return true;
-    return false;
+    return HasAnyCode(error, lost);
 }
 
 bool IsLockConflict(const EFIBError& error) {
     static constexpr qint32 conflict[] = {isc_lock_conflict, isc_update_conflict, isc_deadlock,
                                           isc_lock_timeout};
-    for (const qint32 code : error.IBErrorCodes())
-        if (std::find(std::begin(conflict), std::end(conflict), code) != std::end(conflict))
-            return true;
-    return false;
+    return HasAnyCode(error, conflict);
 }
 
 void RaiseInterBaseError(const IIBClientLibraryPtr& ClientLibrary, TObject* Sender) {
@@ -724,10 +729,9 @@ QByteArray GenerateTPB(TStrings& params, bool lockTimeoutAllowed) {
 // Text for the server
 
 QByteArray ServerAnsiText(const QString& text) {
-    const QChar* data = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (data[i].unicode() > 0xFF) RaiseUnsendable(text, i);
-    return text.toLatin1();
+    QByteArray bytes;
+    ServerAnsiTextInto(text, bytes);
+    return bytes;
 }
 
 void ServerAnsiTextInto(const QString& text, QByteArray& bytes) {
