@@ -85,31 +85,40 @@ void TLigneCsv::Champ(QStringView valeur, bool texte) {
 }
 
 void TLigneCsv::AjouterUtf8(QStringView valeur) {
-    // Straight into the line's bytes: a toUtf8() per field would allocate sixteen times a line.
+    // Straight into the line's bytes, whose capacity the lines keep: a toUtf8() per field would
+    // allocate sixteen times a line, and an append per byte costs more than the encoding. No
+    // UTF-16 unit takes more than three bytes (a surrogate pair, four for two).
+    const qsizetype debut = FOctets.size();
+    FOctets.resize(debut + 3 * valeur.size());
+    char* const octets = FOctets.data();
+    char* p = octets + debut;
     for (qsizetype i = 0; i < valeur.size(); ++i) {
         char32_t c = valeur[i].unicode();
+        if (c < 0x80) {
+            *p++ = char(c);
+            continue;
+        }
         if (QChar::isHighSurrogate(c) && i + 1 < valeur.size() && valeur[i + 1].isLowSurrogate()) {
             c = QChar::surrogateToUcs4(char16_t(c), valeur[i + 1].unicode());
             ++i;
         } else if (QChar::isSurrogate(c)) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            FOctets.append(char(c));
-        } else if (c < 0x800) {
-            FOctets.append(char(0xC0 | (c >> 6)));
-            FOctets.append(char(0x80 | (c & 0x3F)));
+        if (c < 0x800) {
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            FOctets.append(char(0xE0 | (c >> 12)));
-            FOctets.append(char(0x80 | ((c >> 6) & 0x3F)));
-            FOctets.append(char(0x80 | (c & 0x3F)));
+            *p++ = char(0xE0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
         } else {
-            FOctets.append(char(0xF0 | (c >> 18)));
-            FOctets.append(char(0x80 | ((c >> 12) & 0x3F)));
-            FOctets.append(char(0x80 | ((c >> 6) & 0x3F)));
-            FOctets.append(char(0x80 | (c & 0x3F)));
+            *p++ = char(0xF0 | (c >> 18));
+            *p++ = char(0x80 | ((c >> 12) & 0x3F));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
         }
     }
+    FOctets.resize(p - octets);
 }
 
 std::vector<QStringList> LireCsv(const QByteArray& octets) {
@@ -399,9 +408,9 @@ TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
 }
 
 TJournal::~TJournal() {
-    // The lines are already with the system; a failure here has nowhere to go but the next
-    // start, which completes what is pending.
+    // A failure here has nowhere to go but the next start, which completes what is pending.
     try {
+        Envoyer();
         FFichier.Synchroniser();
     } catch (const Exception&) {
     }
@@ -414,11 +423,28 @@ void TJournal::Ecrire(const TLigneJournal& ligne) {
         FHorodatage = Horodatage(QDateTime::fromSecsSinceEpoch(seconde));
     }
     FormaterLigne(FLigne, FHorodatage, FMode, ligne);
-    FFichier.Ecrire(FLigne.Terminer());
-    FEnSuspens = ligne.resultat == Resultat::EnCours;
+    const bool enCours = ligne.resultat == Resultat::EnCours;
+    FEnAttente.append(FLigne.Terminer());
+    if (enCours || !FEnSuspens) Envoyer();
+    FEnSuspens = enCours;
+}
+
+void TJournal::Envoyer() {
+    if (FEnAttente.isEmpty()) return;
+    // Tried once: after a failed write the file's end is unknown, and a second try could only
+    // add a line twice or after a torn one.
+    try {
+        FFichier.Ecrire(FEnAttente);
+    } catch (...) {
+        FEnAttente.resize(0);
+        throw;
+    }
+    // Keeps the capacity.
+    FEnAttente.resize(0);
 }
 
 void TJournal::Terminer() {
+    Envoyer();
     FFichier.Synchroniser();
 }
 

@@ -152,24 +152,33 @@ public:
     // its header, locked until the end of the run. Raises when it cannot be made: a run must
     // not change anything it cannot record.
     TJournal(TModeChangement mode, const QDateTime& debut);
-    // Synced and closed however the run ended.
+    // The last outcome written, synced and closed however the run ended.
     ~TJournal();
     TJournal(const TJournal&) = delete;
     TJournal& operator=(const TJournal&) = delete;
 
+    // An EN_COURS line goes to the system at once, and every line without an EN_COURS before
+    // it too. The outcome of a mandate whose EN_COURS is written goes with the next line or at
+    // the end: one write per mandate, and a kill in between leaves that mandate EN_COURS, which
+    // the next start completes from the database as it would a kill during the commit.
     void Ecrire(const TLigneJournal& ligne);
     // The end of the run: the lines on the disk. Raises when the system refuses.
     void Terminer();
 
     const QString& Chemin() const { return FFichier.Chemin(); }
-    // True while the last line written is an EN_COURS: the run stopped with that mandate's
-    // outcome unknown.
+    // True while the last line is an EN_COURS: the run stopped with that mandate's outcome
+    // unknown.
     bool EnSuspens() const { return FEnSuspens; }
 
 private:
+    // What waits, to the system.
+    void Envoyer();
+
     TModeChangement FMode;
     TFichierCsv FFichier;
     TLigneCsv FLigne;
+    // The outcome line waiting for the next line, and then that line: one write.
+    QByteArray FEnAttente;
     // The time stamp is formatted once a second at most.
     qint64 FSeconde = -1;
     QString FHorodatage;

@@ -628,6 +628,10 @@ TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
     avant = base.Mandats();
     const QStringList ordre = (Verifier(QString(), QString(), false), Listes(false));
     ASSERT_EQ(ordre.size(), 4);
+    // What a kill would leave after each mandate: every mandate before it whole, and its own
+    // EN_COURS, its outcome still with the program.
+    std::vector<QStringList> pendant;
+    frm->OnProgression = [&](int, int) { pendant.push_back(LignesJournal(Journaux().last())); };
     Changer(0);
     // Silent end, and a journal all the same.
     EXPECT_EQ(boxes.messages.size(), 2u);
@@ -653,6 +657,9 @@ TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
                 << LigneAttendue(S("Modifier"), S("CHANGE"), QString(), a, n, ref, sepa);
     }
     EXPECT_EQ(LignesJournal(), attendu);
+    ASSERT_EQ(pendant.size(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(pendant[i], attendu.mid(0, 2 * i + 1)) << i;
     // The inactive M3 was moved too ("Modifier" passes nothing over for that).
     EXPECT_EQ(base.Mandat(M3).section(u'|', 4, 4), BanqueNouvelle);
 }
@@ -660,12 +667,17 @@ TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
 TEST_F(Changement, JournalOfARecreerRunNamesTheCopyAndTheInactiveMandate) {
     ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
     const QStringList ordre = Listes(false);
+    std::vector<QStringList> pendant;
+    frm->OnProgression = [&](int, int) { pendant.push_back(LignesJournal(Journaux().last())); };
     Changer(1);
     EXPECT_EQ(Boite(),
               QStringList({S("1 mandat sur 3 n'a pas pu être changé : il reste dans la liste."),
                            S("inactifs (non recréés) : 1")}));
     ASSERT_TRUE(QFileInfo(DernierJournal()).fileName().endsWith(S("_Recreer.csv")));
     QStringList attendu;
+    // After each mandate, the lines a kill would leave: a mandate passed over before any write
+    // is there whole at once.
+    std::vector<qsizetype> ecrites;
     for (const QString& id : ordre) {
         const QString a = Avant(id);
         const QString ref = a.section(u'|', 8, 8);
@@ -677,6 +689,7 @@ TEST_F(Changement, JournalOfARecreerRunNamesTheCopyAndTheInactiveMandate) {
             n[6] = S("OUESFRPPXXX");
             attendu << LigneAttendue(S("Recréer"), S("ECARTE"), S("inactif"), a, n.join(u'|'),
                                      S("RUM-0003N"), QString());
+            ecrites.push_back(attendu.size());
             continue;
         }
         // The copy, found by the new reference: its IBAN, BIC and bank are the line's.
@@ -690,8 +703,26 @@ TEST_F(Changement, JournalOfARecreerRunNamesTheCopyAndTheInactiveMandate) {
         attendu << LigneAttendue(S("Recréer"), S("EN_COURS"), QString(), a, copie, nouvelleRef,
                                  QString())
                 << LigneAttendue(S("Recréer"), S("CHANGE"), QString(), a, copie, nouvelleRef, sepa);
+        ecrites.push_back(attendu.size() - 1);
     }
     EXPECT_EQ(LignesJournal(), attendu);
+    ASSERT_EQ(pendant.size(), ecrites.size());
+    for (std::size_t i = 0; i < ecrites.size(); ++i)
+        EXPECT_EQ(pendant[i], attendu.mid(0, ecrites[i])) << i;
+}
+
+TEST(LigneCsv, EveryCharacterGoesOutAsUtf8) {
+    // Against Qt's own encoder; a lone surrogate has no UTF-8 form and becomes U+FFFD.
+    const QString texte = S("aé€") + QString::fromUcs4(U"\U0001D11E") + S("z");
+    TLigneCsv ligne;
+    ligne.Commencer();
+    ligne.Valeur(texte);
+    ligne.Texte(QString(QChar(0xD800)) + S("x") + QChar(0xDC00));
+    EXPECT_EQ(ligne.Terminer(), texte.toUtf8() + ";\xEF\xBF\xBDx\xEF\xBF\xBD\r\n");
+    // A shorter line after a longer one keeps nothing of it.
+    ligne.Commencer();
+    ligne.Texte(S("é"));
+    EXPECT_EQ(ligne.Terminer(), QByteArray("\xC3\xA9\r\n"));
 }
 
 TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
