@@ -199,8 +199,11 @@ void TpFIBTransaction::EndTransaction(TTransactionAction Action, bool Force) {
 
 void TpFIBTransaction::DoOnSQLExec(TObject* Query, TKindOnOperation Kind) {
     TFIBTransaction::DoOnSQLExec(Query, Kind);
+    const TOnSQLExecute* handler = Kind == koBefore  ? &BeforeSQLExecute
+                                   : Kind == koAfter ? &AfterSQLExecute
+                                                     : nullptr;
+    if (!handler || !*handler) return;
+    // Asked only when someone listens: the cast is a good part of a short write's own work.
     const auto* statement = dynamic_cast<const IFIBStatementInfo*>(Query);
-    const TFIBSQLTypes type = statement ? statement->SQLType() : TFIBSQLTypes(0);
-    if (Kind == koBefore && BeforeSQLExecute) BeforeSQLExecute(Query, type);
-    if (Kind == koAfter && AfterSQLExecute) AfterSQLExecute(Query, type);
+    (*handler)(Query, statement ? statement->SQLType() : TFIBSQLTypes(0));
 }
