@@ -380,7 +380,8 @@ struct TResult {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: bench_run [--mandates N] [--rounds R] [--set S]\n");
+    std::fprintf(stderr, "usage: bench_run [--mandates N] [--rounds R] [--set S] "
+                         "[--mode modifier|recreer]\n");
     return 2;
 }
 
@@ -392,6 +393,8 @@ int main(int argc, char** argv) {
     int n = 10000;
     int rounds = 2;
     int set = 0;
+    // Both modes, or one alone (for a profile of one loop).
+    int firstMode = 0, endMode = ModeCount;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -401,6 +404,10 @@ int main(int argc, char** argv) {
             rounds = std::atoi(argv[++i]);
         else if (arg == "--set")
             set = std::atoi(argv[++i]);
+        else if (arg == "--mode" && std::string(argv[i + 1]) == "modifier")
+            endMode = (++i, mdModifier + 1);
+        else if (arg == "--mode" && std::string(argv[i + 1]) == "recreer")
+            firstMode = (++i, mdRecreer);
         else
             return Usage();
     }
@@ -454,7 +461,7 @@ int main(int argc, char** argv) {
 
         std::array<std::array<TResult, LoopCount>, ModeCount> results;
         std::array<std::vector<double>, LoopCount> firstScreen;
-        for (int mode = 0; mode < ModeCount; ++mode) {
+        for (int mode = firstMode; mode < endMode; ++mode) {
             for (int round = 1; round <= rounds; ++round) {
                 // Neither loop always runs after the other (the server cleans up behind a run
                 // during the next one).
@@ -513,7 +520,7 @@ int main(int argc, char** argv) {
         }
 
         std::printf("medians, forced writes %s, %d mandates:\n", forced ? "ON" : "off", n);
-        for (int mode = 0; mode < ModeCount; ++mode) {
+        for (int mode = firstMode; mode < endMode; ++mode) {
             const TResult& w = results[mode][lpLayer];
             const TResult& r = results[mode][lpRaw];
             const double ratio = Median(w.Rate) / Median(r.Rate);
@@ -526,7 +533,25 @@ int main(int argc, char** argv) {
                 std::printf("  allocations %.1f / %.1f", Median(w.Allocs), Median(r.Allocs));
             std::printf("\n");
         }
-        for (int mode = 0; mode < ModeCount; ++mode) {
+        // On a shared machine the pace of every loop drifts from one minute to the next; a
+        // round's loops run back to back, so each round's own window/raw pair drifts less than
+        // the medians taken apart.
+        std::printf("medians of each round's own window/raw:\n");
+        for (int mode = firstMode; mode < endMode; ++mode) {
+            const TResult& w = results[mode][lpLayer];
+            const TResult& r = results[mode][lpRaw];
+            std::vector<double> rates, cpus;
+            for (std::size_t i = 0; i < w.Rate.size(); ++i) {
+                rates.push_back(w.Rate[i] / r.Rate[i]);
+                cpus.push_back(w.Cpu[i] / r.Cpu[i]);
+            }
+            const double ratio = Median(rates);
+            std::printf("  %s  window/raw %.2f%s  client CPU ×%.2f  (rounds %.2f to %.2f)\n",
+                        ModeNames[mode], ratio, ratio >= 0.95 ? "" : "  (below 0.95)", Median(cpus),
+                        *std::min_element(rates.begin(), rates.end()),
+                        *std::max_element(rates.begin(), rates.end()));
+        }
+        for (int mode = firstMode; mode < endMode; ++mode) {
             const double with = Median(results[mode][lpLayer].Rate);
             const double without = Median(results[mode][lpLayerSansJournal].Rate);
             std::printf("  %s  window with journal / window without: %7.0f / %7.0f mandates/s = "
@@ -538,10 +563,11 @@ int main(int argc, char** argv) {
         }
         const TMeasure alone = JournalAlone(n);
         std::printf("  journal alone: %.1f µs per mandate (client CPU %.1f µs, %.1f allocations), "
-                    "against %.0f µs per mandate of the window's « Modifier »: %.1f %%\n",
+                    "against %.0f µs per mandate of the window's « %s »: %.1f %%\n",
                     alone.Seconds * 1e6 / n, alone.CpuSeconds * 1e6 / n,
-                    double(alone.Allocations) / n, 1e6 / Median(results[mdModifier][lpLayer].Rate),
-                    alone.Seconds * 1e6 / n * Median(results[mdModifier][lpLayer].Rate) / 1e4);
+                    double(alone.Allocations) / n, 1e6 / Median(results[firstMode][lpLayer].Rate),
+                    QString::fromUtf8(ModeNames[firstMode]).trimmed().toUtf8().constData(),
+                    alone.Seconds * 1e6 / n * Median(results[firstMode][lpLayer].Rate) / 1e4);
         std::printf("  Vérifier, open→first screen: window %.1f ms, raw %.1f ms, window/raw "
                     "%.2f\n",
                     Median(firstScreen[lpLayer]), Median(firstScreen[lpRaw]),
