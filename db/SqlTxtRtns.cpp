@@ -406,7 +406,8 @@ bool TParamScanner::StepName(qint32& p) {
 // The steps stay the rule; this only spares them where they would do nothing, so that a text
 // costs a few instructions per character. In the normal state that is any character that opens
 // nothing, changes no bracket depth and cannot start a keyword the WHERE tracking looks for (a
-// letter after a keyword predecessor); ASCII only, since the keyword match looks at low bytes.
+// letter after a keyword predecessor: outside a clause only a "W" can, WHERE itself); ASCII
+// only, since the keyword match looks at low bytes.
 void TParamScanner::SkipPlain(qint32& p) const {
     const QChar* text = FText.constData();
     const qint32 L = at.Len();
@@ -418,8 +419,10 @@ void TParamScanner::SkipPlain(qint32& p) const {
         while (p <= last) {
             const char16_t c = text[p - 1].unicode();
             if (!IsPlain(c)) return;
-            if (p > 1 && IsKeywordPredecessor(text[p - 2].unicode()) &&
-                ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')))
+            if (p > 1 && FTrackWhere &&
+                (FInWhere ? (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')
+                          : c == u'W' || c == u'w') &&
+                IsKeywordPredecessor(text[p - 2].unicode()))
                 return;
             ++p;
         }
@@ -556,35 +559,37 @@ qint32 SkipBlanksAndComments(QStringView Text, qint32 Pos) {
 }
 
 bool HasParamMarkers(QStringView Text, QChar MacroChar) {
-    enum { Normal, InQuotes, InBlockComment, InLineComment } state = Normal;
+    // Every text set on a statement passes here, the long insert of every recreated mandate
+    // too: a text with no marker character at all is told at the speed of a search, and the
+    // walk below jumps over quotes and comments in one search each. The first character is
+    // never a marker, and a comment or a quote opens where the character before it says, as
+    // the character-by-character reading always had it.
     const char16_t macro = MacroChar.unicode();
-    char16_t quote = 0;
-    for (qsizetype i = 1; i < Text.size(); ++i) {
-        const char16_t c = Text[i].unicode();
-        const char16_t prev = Text[i - 1].unicode();
-        switch (state) {
-        case Normal:
-            if (c == u'\'' || c == u'"') {
-                quote = c;
-                state = InQuotes;
-            } else if (c == u'*' && prev == u'/') {
-                state = InBlockComment;
-            } else if (c == u'-' && prev == u'-') {
-                state = InLineComment;
-            } else if (c == u':' || c == u'?' || c == macro) {
-                return true;
-            }
-            break;
-        case InQuotes:
-            if (c == quote) state = Normal;
-            break;
-        case InBlockComment:
-            if (c == u'/' && prev == u'*') state = Normal;
-            break;
-        case InLineComment:
-            if (c == CR) state = Normal;
-            break;
+    if (!Text.contains(u':') && !Text.contains(u'?') && !Text.contains(QChar(macro))) return false;
+    const char16_t* const s = Text.utf16();
+    const qsizetype n = Text.size();
+    qsizetype i = 1;
+    while (i < n) {
+        const char16_t c = s[i];
+        qsizetype end;
+        if (c == u'\'' || c == u'"') {
+            end = Text.indexOf(QChar(c), i + 1);
+        } else if (c == u'*' && s[i - 1] == u'/') {
+            // Closed by a "/" right after a "*", the opening one included.
+            end = i;
+            do
+                end = Text.indexOf(u'/', end + 1);
+            while (end > 0 && s[end - 1] != u'*');
+        } else if (c == u'-' && s[i - 1] == u'-') {
+            end = Text.indexOf(QChar(CR), i + 1);
+        } else if (c == u':' || c == u'?' || c == macro) {
+            return true;
+        } else {
+            ++i;
+            continue;
         }
+        if (end < 0) return false;
+        i = end + 1;
     }
     return false;
 }

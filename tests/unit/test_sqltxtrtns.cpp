@@ -160,6 +160,63 @@ TEST(SqlParamMarkers, PreCheck) {
     EXPECT_TRUE(HasParamMarkers(u"SELECT 1 /* x */ + :Q", at));
 }
 
+// The pre-check read character by character, as a reference for the one that searches.
+bool MarkersOneByOne(QStringView text, char16_t macro) {
+    enum { Normal, InQuotes, InBlockComment, InLineComment } state = Normal;
+    char16_t quote = 0;
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const char16_t prev = text[i - 1].unicode();
+        if (state == Normal) {
+            if (c == u'\'' || c == u'"')
+                quote = c, state = InQuotes;
+            else if (c == u'*' && prev == u'/')
+                state = InBlockComment;
+            else if (c == u'-' && prev == u'-')
+                state = InLineComment;
+            else if (c == u':' || c == u'?' || c == macro)
+                return true;
+        } else if ((state == InQuotes && c == quote) ||
+                   (state == InBlockComment && c == u'/' && prev == u'*') ||
+                   (state == InLineComment && c == u'\r')) {
+            state = Normal;
+        }
+    }
+    return false;
+}
+
+TEST(SqlParamMarkers, PreCheckAgreesWithACharacterByCharacterReading) {
+    // Every text of up to six characters over the characters that matter, then longer random
+    // ones: quotes, comments and markers meeting at their edges.
+    const char16_t alphabet[] = u"'\"/*-\r:?@x";
+    const int size = int(std::size(alphabet)) - 1;
+    QString text;
+    auto check = [&] {
+        for (const char16_t macro : {u'@', u'*', u'-'})
+            ASSERT_EQ(HasParamMarkers(text, QChar(macro)), MarkersOneByOne(text, macro))
+                << text.toStdString() << " macro " << char(macro);
+    };
+    for (int length = 0; length <= 6; ++length) {
+        long long total = 1;
+        for (int i = 0; i < length; ++i)
+            total *= size;
+        for (long long code = 0; code < total; ++code) {
+            text.resize(length);
+            for (long long k = code, i = 0; i < length; ++i, k /= size)
+                text[i] = QChar(alphabet[k % size]);
+            check();
+        }
+    }
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 20000; ++round) {
+        text.resize(int(random() % 80));
+        for (QChar& c : text)
+            c = QChar(
+                char16_t(random() % 4 == 0 ? alphabet[random() % size] : u'A' + random() % 26));
+        check();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The program's own texts
 
