@@ -5,6 +5,8 @@
 
 #include <QVarLengthArray>
 
+#include <array>
+
 namespace {
 
 constexpr char16_t NUL = 0;
@@ -198,7 +200,7 @@ public:
         : FText(text), at(text), FMacroChar(macroChar.unicode()), FParamsAllowed(paramsAllowed),
           FParamListMode(paramListMode), FIsBlock(kind == skExecuteBlock),
           FTrackWhere(kind != skExecuteProc && kind != skExecuteBlock), FStatement(statement),
-          FResult(result) {
+          FPlain(PlainCharacters(FMacroChar, FIsBlock)), FResult(result) {
         if (FParamListMode)
             FResult.ServerText.clear();
         else
@@ -218,10 +220,16 @@ private:
 
     // Moves p over the characters at which a step would change nothing.
     void SkipPlain(qint32& p) const;
-    bool IsPlain(char16_t c) const {
-        return c < 0x80 && c != u'\'' && c != u'"' && c != u'-' && c != u'/' && c != u':' &&
-               c != u'?' && c != u'(' && c != u')' && c != FMacroChar &&
-               !(FIsBlock && (c == u'A' || c == u'a'));
+    bool IsPlain(char16_t c) const { return c < FPlain.size() && FPlain[c]; }
+    // IsPlain's answers for ASCII, one look-up a character.
+    static std::array<bool, 0x80> PlainCharacters(char16_t macroChar, bool isBlock) {
+        std::array<bool, 0x80> plain;
+        plain.fill(true);
+        for (const char16_t c : {u'\'', u'"', u'-', u'/', u':', u'?', u'(', u')'})
+            plain[c] = false;
+        if (macroChar < plain.size()) plain[macroChar] = false;
+        if (isBlock) plain[u'A'] = plain[u'a'] = false;
+        return plain;
     }
     void TrackWhere(qint32& p);
     void Record(qint32 endPos, qint32 operatorPos);
@@ -240,6 +248,7 @@ private:
     const bool FIsBlock;
     const bool FTrackWhere;
     const TComponent* FStatement;
+    const std::array<bool, 0x80> FPlain;
 
     TScanState FState = TScanState::Normal;
     char16_t FQuoteChar = 0;
@@ -568,9 +577,20 @@ bool HasParamMarkers(QStringView Text, QChar MacroChar) {
     if (!Text.contains(u':') && !Text.contains(u'?') && !Text.contains(QChar(macro))) return false;
     const char16_t* const s = Text.utf16();
     const qsizetype n = Text.size();
+    // The ASCII characters that open something or may be a marker.
+    static constexpr auto Opens = [] {
+        std::array<bool, 0x80> opens{};
+        for (const char16_t c : {u'\'', u'"', u'*', u'-', u':', u'?'})
+            opens[c] = true;
+        return opens;
+    }();
     qsizetype i = 1;
     while (i < n) {
         const char16_t c = s[i];
+        if (c < Opens.size() && !Opens[c] && c != macro) {
+            ++i;
+            continue;
+        }
         qsizetype end;
         if (c == u'\'' || c == u'"') {
             end = Text.indexOf(QChar(c), i + 1);
