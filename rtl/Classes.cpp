@@ -168,19 +168,22 @@ QString TStrings::Text() const {
 }
 
 void TStrings::SetText(const QString& text) {
+    // Statements are set here for every mandate of a run: the breaks are searched for, not
+    // read for character by character.
     QStringList lines;
-    qsizetype start = 0;
+    const QStringView view(text);
     const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            lines.append(text.mid(start, i - start));
-            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n')) ++i;
-            start = ++i;
-        } else {
-            ++i;
-        }
+    qsizetype start = 0;
+    qsizetype cr = view.indexOf(u'\r');
+    qsizetype lf = view.indexOf(u'\n');
+    while (cr >= 0 || lf >= 0) {
+        const qsizetype i = cr < 0 ? lf : lf < 0 ? cr : std::min(cr, lf);
+        lines.append(text.mid(start, i - start));
+        start = i + 1;
+        // CR LF is one break.
+        if (i == cr && start < n && text.at(start) == QLatin1Char('\n')) ++start;
+        if (cr >= 0 && cr < start) cr = view.indexOf(u'\r', start);
+        if (lf >= 0 && lf < start) lf = view.indexOf(u'\n', start);
     }
     if (start < n) lines.append(text.mid(start));
     SetStringList(lines);

@@ -180,6 +180,8 @@ TEST(StringList, TextJoinsAndSplitsLines) {
     // LF then CR is two line ends, not one
     list.SetText(QStringLiteral("a\n\rb"));
     EXPECT_EQ(list.ToStringList(), QStringList({"a", "", "b"}));
+    list.SetText(QStringLiteral("a\r\r\nb\n\n\r"));
+    EXPECT_EQ(list.ToStringList(), QStringList({"a", "", "b", "", ""}));
     list.SetText(QStringLiteral("\r\n"));
     EXPECT_EQ(list.ToStringList(), QStringList({""}));
     list.SetText(QString());
