@@ -425,20 +425,29 @@ void TJournal::Ecrire(const TLigneJournal& ligne) {
     FormaterLigne(FLigne, FHorodatage, FMode, ligne);
     const bool enCours = ligne.resultat == Resultat::EnCours;
     FEnAttente.append(FLigne.Terminer());
-    if (enCours || !FEnSuspens) Envoyer();
+    if (FEnSuspens && !enCours) {
+        FIssueEnAttente = true;
+        FEnSuspens = false;
+        return;
+    }
+    Envoyer();
     FEnSuspens = enCours;
 }
 
 void TJournal::Envoyer() {
     if (FEnAttente.isEmpty()) return;
     // Tried once: after a failed write the file's end is unknown, and a second try could only
-    // add a line twice or after a torn one.
+    // add a line twice or after a torn one. An outcome that went down with it leaves its
+    // mandate's EN_COURS last on the disk: the mandate is looked up as after a kill.
     try {
         FFichier.Ecrire(FEnAttente);
     } catch (...) {
+        if (FIssueEnAttente) FEnSuspens = true;
+        FIssueEnAttente = false;
         FEnAttente.resize(0);
         throw;
     }
+    FIssueEnAttente = false;
     // Keeps the capacity.
     FEnAttente.resize(0);
 }

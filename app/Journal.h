@@ -166,8 +166,8 @@ public:
     void Terminer();
 
     const QString& Chemin() const { return FFichier.Chemin(); }
-    // True while the last line is an EN_COURS: the run stopped with that mandate's outcome
-    // unknown.
+    // True while the last line is an EN_COURS, or the last on the disk once a write failed:
+    // the run stopped with that mandate's outcome unknown.
     bool EnSuspens() const { return FEnSuspens; }
 
 private:
@@ -179,6 +179,7 @@ private:
     TLigneCsv FLigne;
     // The outcome line waiting for the next line, and then that line: one write.
     QByteArray FEnAttente;
+    bool FIssueEnAttente = false;
     // The time stamp is formatted once a second at most.
     qint64 FSeconde = -1;
     QString FHorodatage;

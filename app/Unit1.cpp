@@ -699,8 +699,16 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
         RenouvelerLecture();
         idsBanque->Open();
     } catch (...) {
-        // A commit whose outcome the lost connection hid: looked up at the next listing.
-        if (journal && journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
+        if (journal) {
+            // The last outcome out first: only then does the file say what is pending.
+            try {
+                journal->Terminer();
+            } catch (const Exception&) {
+            }
+            // A commit whose outcome the lost connection hid, or whose line the system
+            // refused: looked up at the next listing.
+            if (journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
+        }
         throw;
     }
     // A run that passed mandates over must not look like one that changed everything.

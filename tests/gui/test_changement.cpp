@@ -30,9 +30,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -898,6 +900,50 @@ TEST_F(Changement, AWriteTheServerRefusesIsPassedOverWithTheServersWords) {
     EXPECT_TRUE(motif.startsWith(S("serveur: "))) << motif.toStdString();
     EXPECT_TRUE(motif.contains(S("Mandat gele par le controle"))) << motif.toStdString();
     EXPECT_EQ(ecarte->section(u';', 3, 3), M2);
+}
+
+TEST_F(Changement, AJournalTheSystemStopsTakingStopsTheRunAndKeepsEveryCommitNamed) {
+    avant = base.Mandats();
+    const QStringList ordre = (Verifier(QString(), QString(), false), Listes(false));
+    ASSERT_EQ(ordre.size(), 3);
+    // Once the first mandate is committed, the journal may grow by ten bytes only: the next
+    // write is cut short, then refused.
+    rlimit limite{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limite), 0);
+    const rlimit sans = limite;
+    const auto signalAvant = std::signal(SIGXFSZ, SIG_IGN);
+    QString chemin;
+    frm->OnProgression = [&](int fait, int) {
+        if (fait != 1) return;
+        chemin = Journaux().last();
+        limite.rlim_cur = rlim_t(QFileInfo(chemin).size() + 10);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+    };
+    Changer(0);
+    ::setrlimit(RLIMIT_FSIZE, &sans);
+    std::signal(SIGXFSZ, signalAvant);
+
+    // Stopped before the next commit, with the system's refusal in the error box.
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_TRUE(boxes.errors[0].text.contains(S("n'a pas pu être écrit")))
+        << boxes.errors[0].text.toStdString();
+    EXPECT_EQ(base.Mandat(ordre[0]).section(u'|', 4, 4), BanqueNouvelle);
+    EXPECT_EQ(base.Mandat(ordre[1]), Avant(ordre[1]));
+    EXPECT_EQ(base.Mandat(ordre[2]), Avant(ordre[2]));
+
+    // The next listing looks up what the file no longer says: the committed mandate's last
+    // line is its CHANGE, and the two others are named nowhere.
+    Verifier(QString(), QString(), false);
+    const std::vector<QStringList> lignes = LireCsv(Octets(chemin));
+    TModeChangement mode{};
+    TLigneJournal derniere;
+    ASSERT_TRUE(LireLigneJournal(lignes.back(), mode, derniere));
+    EXPECT_EQ(derniere.id, ordre[0]);
+    EXPECT_EQ(derniere.resultat, Resultat::Change);
+    for (const QStringList& l : lignes) {
+        EXPECT_FALSE(l.contains(ordre[1])) << l.join(u';').toStdString();
+        EXPECT_FALSE(l.contains(ordre[2])) << l.join(u';').toStdString();
+    }
 }
 
 TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
