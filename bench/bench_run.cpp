@@ -404,11 +404,15 @@ int main(int argc, char** argv) {
             rounds = std::atoi(argv[++i]);
         else if (arg == "--set")
             set = std::atoi(argv[++i]);
-        else if (arg == "--mode" && std::string(argv[i + 1]) == "modifier")
-            endMode = (++i, mdModifier + 1);
-        else if (arg == "--mode" && std::string(argv[i + 1]) == "recreer")
-            firstMode = (++i, mdRecreer);
-        else
+        else if (arg == "--mode") {
+            const std::string mode = argv[++i];
+            if (mode == "modifier")
+                endMode = mdModifier + 1;
+            else if (mode == "recreer")
+                firstMode = mdRecreer;
+            else
+                return Usage();
+        } else
             return Usage();
     }
     if (n < 1 || rounds < 1 || set < 0 || set > 99) return Usage();
