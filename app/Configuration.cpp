@@ -1,5 +1,7 @@
 #include "Configuration.h"
 
+#include "SysUtils.h"
+
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
@@ -60,17 +62,11 @@ QString Valeur(const QSettings& settings, const QString& cle) {
     return v.toString();
 }
 
-bool EnLatin1(const QString& texte) {
-    for (const QChar c : texte)
-        if (c.unicode() > 0xFF) return false;
-    return true;
-}
-
 // What is wrong with a value of a known key; empty when it can be used.
 QString DefautValeur(const QString& cle, const QString& valeur) {
     if (valeur.trimmed().isEmpty()) return QStringLiteral("« %1 » est vide").arg(cle);
     // The connection sends its texts in ISO 8859-1.
-    if (!EnLatin1(valeur))
+    if (!IsLatin1(valeur))
         return QStringLiteral("« %1 » contient un caractère que la connexion ne peut pas "
                               "transmettre")
             .arg(cle);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -245,27 +246,24 @@ void ExporterListe(TDataSet& liste, const QString& chemin) {
     fichier.Ecrire(TLigneCsv::Bom() + ligne.Terminer());
     if (liste.Active()) {
         // The grid must not follow the walk, and the user finds the row they were on.
-        liste.DisableControls();
+        TControlsDisabled suspendus(liste);
         const qint32 position = liste.RecNo();
-        try {
-            for (liste.First(); !liste.Eof(); liste.Next()) {
-                ligne.Commencer();
-                for (qint32 i = 0; i < liste.FieldCount(); ++i) {
-                    TField* f = liste.Fields(i);
-                    if (dynamic_cast<TStringField*>(f))
-                        ligne.Texte(f->AsString());
-                    else
-                        ligne.Valeur(f->AsString());
-                }
-                fichier.Ecrire(ligne.Terminer());
+        // Texts typed by people get the formula guard; the fields' kinds are asked once.
+        std::vector<std::pair<TField*, bool>> champs;
+        for (qint32 i = 0; i < liste.FieldCount(); ++i)
+            champs.emplace_back(liste.Fields(i), dynamic_cast<TStringField*>(liste.Fields(i)));
+        for (liste.First(); !liste.Eof(); liste.Next()) {
+            ligne.Commencer();
+            for (const auto& [champ, texte] : champs) {
+                if (texte)
+                    ligne.Texte(champ->AsString());
+                else
+                    ligne.Valeur(champ->AsString());
             }
-            liste.First();
-            if (position > 1) liste.MoveBy(position - 1);
-        } catch (...) {
-            liste.EnableControls();
-            throw;
+            fichier.Ecrire(ligne.Terminer());
         }
-        liste.EnableControls();
+        liste.First();
+        if (position > 1) liste.MoveBy(position - 1);
     }
     fichier.Synchroniser();
 }
@@ -511,10 +509,10 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
 
 namespace {
 
-// A run writes each mandate's outcome right after its EN_COURS line, and a completion adds its
-// lines at the end: a journal can only have a mandate pending when its last line, whole or cut
-// short, is not an outcome. The last kilobytes tell, so a start does not read every journal
-// kept since the first run.
+// A run writes each mandate's outcome before anything of the next mandate, and a completion
+// adds its lines at the end: a journal can only have a mandate pending when its last line,
+// whole or cut short, is not an outcome. The last kilobytes tell, so a start does not read every
+// journal kept since the first run.
 bool FinitSurUneIssue(const QString& chemin) {
     QFile f(chemin);
     if (!f.open(QIODevice::ReadOnly)) return false;
@@ -529,7 +527,7 @@ bool FinitSurUneIssue(const QString& chemin) {
     // the line: its quotes would then be odd in number. The whole file is read instead.
     if (ligne.count('"') % 2 != 0) return false;
     const std::vector<QStringList> derniere = LireCsv(ligne);
-    if (derniere.size() != 1 || derniere.front().size() != EnTeteJournal().size()) return false;
+    if (derniere.size() != 1 || derniere.front().size() != ColonnesJournal) return false;
     const QString resultat = derniere.front().value(2);
     return resultat == Resultat::Change || resultat == Resultat::Ecarte;
 }

@@ -157,21 +157,6 @@ public:
     TCurseurAttente& operator=(const TCurseurAttente&) = delete;
 };
 
-// The grid follows the list only once the run is over: a repaint for every mandate walked would
-// cost more than some of the writes.
-class TControlesSuspendus {
-public:
-    explicit TControlesSuspendus(TDataSet& dataSet) : FDataSet(dataSet) {
-        FDataSet.DisableControls();
-    }
-    ~TControlesSuspendus() { FDataSet.EnableControls(); }
-    TControlesSuspendus(const TControlesSuspendus&) = delete;
-    TControlesSuspendus& operator=(const TControlesSuspendus&) = delete;
-
-private:
-    TDataSet& FDataSet;
-};
-
 // The progress dialog of a run, known to the window as dlgProgression while the run works. It
 // stays hidden unless the run looks like lasting more than DelaiProgression.
 class TProgression {
@@ -631,7 +616,9 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
     TEcartes ecartes;
     try {
         TCurseurAttente attente;
-        TControlesSuspendus suspendus(*idsBanque);
+        // The grid follows the list only once the run is over: a repaint for every mandate
+        // walked would cost more than some of the writes.
+        TControlsDisabled suspendus(*idsBanque);
         // Every row read before the first write: the dialog counts against the whole list.
         idsBanque->FetchAll();
         TProgression progression(*this, idsBanque->RecordCount());
@@ -676,7 +663,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                     ligne.resultat = Resultat::EnCours;
                     journal->Ecrire(ligne);
                 }
-                motif = EcrireMandat(id, iban, reference);
+                motif = EcrireMandat(mode, id, iban, reference);
             }
             if (journal) {
                 if (motif.isEmpty()) {
@@ -722,11 +709,11 @@ QString TfrmPrincipale::NouvelIban(const QString& iban) const {
     return NouvelIbanFrancais(Nouveau_Code, edtNouveauGuichet->text(), iban);
 }
 
-QString TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
+QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, const QString& iban,
                                      const QString& reference) {
     transLocale->StartTransaction();
     try {
-        if (rgoMandat->ItemIndex() == 1) {
+        if (mode == TModeChangement::Recreer) {
             qryLocale->SQL().SetText(RecreerDeactivateSQL(id));
             qryLocale->Prepare();
             qryLocale->ExecQuery();
@@ -751,15 +738,14 @@ QString TfrmPrincipale::EcrireMandat(const QString& id, const QString& iban,
         transLocale->Commit();
         return {};
     } catch (const Exception& e) {
+        const auto* fib = dynamic_cast<const EFIBError*>(&e);
         // Nothing can be asked of a dead server; the window drops the connection, and the
         // mandate's line waits for the database's answer.
-        if (const auto* fib = dynamic_cast<const EFIBError*>(&e); fib && IsConnectionLost(*fib))
-            throw;
+        if (fib && IsConnectionLost(*fib)) throw;
         // The mandate is left whole as it was and the run goes on; only a failing rollback
         // stops it.
         if (transLocale->Active()) transLocale->Rollback();
-        if (const auto* fib = dynamic_cast<const EFIBError*>(&e); fib && IsLockConflict(*fib))
-            return Motif::Verrou;
+        if (fib && IsLockConflict(*fib)) return Motif::Verrou;
         return MotifServeur(e);
     }
 }

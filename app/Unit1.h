@@ -30,6 +30,7 @@ class TDataSource;
 class TFIBBCDField;
 class TFIBStringField;
 class TFIBSmallIntField;
+enum class TModeChangement;
 
 class TfrmPrincipale : public QWidget, public TComponent {
     Q_OBJECT
@@ -146,7 +147,8 @@ private:
     // Writes one mandate in a transaction of its own: empty when it was committed, else the
     // journal's reason it was rolled back. A lost connection is raised: the outcome of a commit
     // cut short is unknown.
-    QString EcrireMandat(const QString& id, const QString& iban, const QString& reference);
+    QString EcrireMandat(TModeChangement mode, const QString& id, const QString& iban,
+                         const QString& reference);
     // Completes from the database the journals a kill or a lost connection left pending: every
     // journal at the start, then at each listing those this window left so.
     void CompleterJournaux(bool tous);

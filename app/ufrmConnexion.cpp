@@ -1,5 +1,6 @@
 #include "ufrmConnexion.h"
 
+#include "SysUtils.h"
 #include "fib.h"
 
 #include <QDialogButtonBox>
@@ -8,8 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 
@@ -42,16 +41,6 @@ QString TexteEchec(std::exception_ptr erreur) {
     } catch (...) {
         return QStringLiteral("Exception inconnue");
     }
-}
-
-bool EnLatin1(const QString& texte) {
-    return std::all_of(texte.begin(), texte.end(), [](QChar c) { return c.unicode() <= 0xFF; });
-}
-
-// Overwrites a text that nothing else shares before letting it go.
-void Effacer(QString& texte) {
-    if (texte.isDetached()) std::fill(texte.begin(), texte.end(), QChar(u'\0'));
-    texte.clear();
 }
 
 } // namespace
@@ -110,8 +99,8 @@ void TfrmConnexion::btnConnecterClick() {
     // setText, unlike clear, also drops the edit's undo history, which holds every character
     // typed; the text above is then the only holder of the password.
     edtMotDePasse->setText(QString());
-    if (!EnLatin1(motDePasse)) {
-        Effacer(motDePasse);
+    if (!IsLatin1(motDePasse)) {
+        WipeText(motDePasse);
         // The connection's own message would name the character and its position.
         lblErreur->setText(QStringLiteral("Le mot de passe contient un caractère que la "
                                           "connexion ne peut pas transmettre."));
@@ -125,7 +114,7 @@ void TfrmConnexion::btnConnecterClick() {
     } catch (...) {
         echec = std::current_exception();
     }
-    Effacer(motDePasse);
+    WipeText(motDePasse);
     if (!echec) {
         accept();
         return;

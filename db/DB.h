@@ -637,6 +637,21 @@ private:
     bool FDestroyed = false;
 };
 
+// Keeps the controls of a dataset disabled for the length of a scope: a walk through its rows
+// that the grids must not follow, however it ends.
+class TControlsDisabled {
+public:
+    explicit TControlsDisabled(TDataSet& dataSet) : FDataSet(dataSet) {
+        FDataSet.DisableControls();
+    }
+    ~TControlsDisabled() { FDataSet.EnableControls(); }
+    TControlsDisabled(const TControlsDisabled&) = delete;
+    TControlsDisabled& operator=(const TControlsDisabled&) = delete;
+
+private:
+    TDataSet& FDataSet;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Data sources and data links
 

@@ -22,18 +22,6 @@ double PowerOfTen(int n) {
     return powers[n + 18];
 }
 
-// Keeps the controls of a dataset disabled for the length of a scope.
-class TControlsDisabled {
-public:
-    explicit TControlsDisabled(TDataSet* ds) : FDataSet(ds) { FDataSet->DisableControls(); }
-    ~TControlsDisabled() { FDataSet->EnableControls(); }
-    TControlsDisabled(const TControlsDisabled&) = delete;
-    TControlsDisabled& operator=(const TControlsDisabled&) = delete;
-
-private:
-    TDataSet* FDataSet;
-};
-
 } // namespace
 
 // =============================================================================================
@@ -642,7 +630,7 @@ quint8 TFIBCustomDataSet::GetBookmarkFlag(const char* Buffer) const {
 void TFIBCustomDataSet::FetchAll() {
     if (!FRecordsCache || !FQSelect->Open() || FQSelect->Eof()) return;
     // The rows join the cache behind the window, which keeps its rows and its active one.
-    TControlsDisabled disabled(this);
+    TControlsDisabled disabled(*this);
     while (FetchOneRow()) {
     }
 }

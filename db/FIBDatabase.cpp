@@ -274,17 +274,6 @@ void TFIBDatabase::DBParamsChanging(TDBParams&) {
     if (!FForgettingPassword) CheckInactive();
 }
 
-namespace {
-
-// Overwrites the characters of a text before letting it go, when it is the text's only holder:
-// writing into a shared one would only make a copy to overwrite.
-void WipeText(QString& text) {
-    if (text.isDetached()) std::fill(text.begin(), text.end(), QChar(u'\0'));
-    text.clear();
-}
-
-} // namespace
-
 void TFIBDatabase::ForgetPassword() {
     FForgettingPassword = true;
     try {

@@ -57,12 +57,7 @@ bool IsUpperCaseOf(const QString& key, const QString& name) {
 // buffer when it is unshared and big enough.
 void ServerTextOf(const QString& text, TParseParamsResult& scan) {
     QString& out = scan.ServerText;
-    if (out.isDetached() && out.capacity() >= text.size() && !text.isEmpty()) {
-        out.resize(0);
-        out.append(text);
-    } else {
-        out = text;
-    }
+    AssignKept(out, text);
     if (scan.Params.empty()) return;
     QChar* data = out.data();
     const qint32 length = qint32(out.size());
@@ -267,8 +262,13 @@ void TFIBQuery::SQLTextChanging() {
     FMacroChanged = false;
 }
 
-QByteArray TFIBQuery::EncodeText(const QString& text, bool unicode) const {
-    return unicode ? text.toUtf8() : ServerAnsiText(text);
+void TFIBQuery::EncodeText(const QString& text, bool unicode) {
+    // The 8-bit text goes into the previous one's buffer: a statement is encoded at every
+    // prepare. A refused text leaves nothing that a prepare could send in its place.
+    if (unicode)
+        FPreparedSQL = text.toUtf8();
+    else
+        ServerAnsiTextInto(text, FPreparedSQL);
 }
 
 bool TFIBQuery::ScanUserParams(const QString& text) {
@@ -306,10 +306,7 @@ void TFIBQuery::EncodeNewText(const QString& text, bool unicode) {
         return;
     }
     try {
-        if (unicode)
-            FPreparedSQL = EncodeText(text, true);
-        else
-            ServerAnsiTextInto(text, FPreparedSQL);
+        EncodeText(text, unicode);
     } catch (...) {
         // As for a text that cannot be scanned: no server text is left behind, and the next use
         // meets the refusal again rather than the previous statement.
@@ -391,16 +388,16 @@ void TFIBQuery::RebuildList(std::unique_ptr<TFIBXSQLDA>& list,
     // and blobs, which do not carry their contents over, are not among them. A list given
     // functions of its own in place of this statement is rebuilt as before, without them.
     const int count = int(occurrences.size());
-    bool same = list->Count() == count && list->Size() == count && !list->HasQueryHooks() &&
-                list->IsUserParams() == UserParams && int(list->RegisteredNames().size()) == count;
+    const bool reusable =
+        list->Size() == count && !list->HasQueryHooks() && list->IsUserParams() == UserParams;
+    bool same = reusable && list->Count() == count && int(list->RegisteredNames().size()) == count;
     for (int i = 0; same && i < count; ++i) {
         const TParamOccurrence& occurrence = occurrences[size_t(i)];
         const TFIBXSQLVAR* var = list->Vars(i);
         same = !var->IsBlob() && (occurrence.Quoted ? var->Name() == occurrence.Name
                                                     : IsUpperCaseOf(var->Name(), occurrence.Name));
     }
-    if (!same && list->Count() == 0 && list->Size() == count && !list->HasQueryHooks() &&
-        list->IsUserParams() == UserParams) {
+    if (!same && reusable && list->Count() == 0) {
         // Nothing to move from an emptied list (a text without parameters came between): the
         // rebuilt list would be all new entries, which its own objects become again.
         list->RenewEntries();
@@ -481,14 +478,7 @@ void TFIBQuery::EncodeServerText() {
     if (FCodePageApplied) return;
     TFIBDatabase* db = Database();
     if (FParser.SQLKind() != skDDL) {
-        // A refused text leaves nothing that a prepare could send in its place.
-        if (db && db->IsUnicodeConnect()) {
-            FPreparedSQL.clear();
-            FPreparedSQL = EncodeText(FProcessedSQL, true);
-        } else {
-            // Into the previous text's buffer: the statement is encoded at every prepare.
-            ServerAnsiTextInto(FProcessedSQL, FPreparedSQL);
-        }
+        EncodeText(FProcessedSQL, db && db->IsUnicodeConnect());
     } else if (db && db->NeedUTFEncodeDDL())
         FPreparedSQL = FProcessedSQL.toUtf8();
     FCodePageApplied = true;

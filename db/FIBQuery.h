@@ -204,7 +204,8 @@ private:
     // The application's scan of the text into FUserScan; false for the silent stop.
     bool ScanUserParams(const QString& text);
     void EncodeServerText();
-    QByteArray EncodeText(const QString& text, bool unicode) const;
+    // The text as the server is sent it, into FPreparedSQL; a refusal leaves it empty.
+    void EncodeText(const QString& text, bool unicode);
     // The text as the server is sent it, set as the statement's own; a refusal leaves none.
     void EncodeNewText(const QString& text, bool unicode);
     // The list for a new text's occurrences. The entries of the list's namesakes move into it

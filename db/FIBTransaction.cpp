@@ -221,7 +221,6 @@ void TFIBTransaction::StartTransaction() {
     TFIBDatabase* main = MainDatabase();
     const bool fb21 = main->IsFB21OrMore();
     if (FTRParamsChanged || fb21 != FTPBForFB21) {
-        FTRParamsChanged = false;
         FTPB = GenerateTPB(FTRParams, fb21);
         FTPBForFB21 = fb21;
         // The generation writes the lines back trimmed, which the list reports as a change: the

@@ -165,28 +165,6 @@ TSQLKind ClassifyAt(QStringView text, qint32 firstPos) {
     return skUnknown;
 }
 
-// Gives a kept string the value of a view: an unshared buffer big enough is written over, and
-// a string that holds the value already is left as it is (shared, if it is).
-void AssignKept(QString& target, QStringView value) {
-    if (target == value && target.isNull() == value.isNull()) return;
-    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
-        target.resize(0);
-        target.append(value);
-        return;
-    }
-    target = value.toString();
-}
-
-// The same for a whole text, which is rather shared than copied when it cannot be written over.
-void AssignKept(QString& target, const QString& value) {
-    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
-        target.resize(0);
-        target.append(value);
-        return;
-    }
-    target = value;
-}
-
 enum class TScanState { Normal, Quote, LineComment, BlockComment, Param, Macro };
 
 // One run of the scan; its fields are the state the algorithm carries from one character to

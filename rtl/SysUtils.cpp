@@ -253,6 +253,12 @@ QByteArray StringToAnsi(const QString& s) {
     return s.toLatin1();
 }
 
+bool IsLatin1(QStringView text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF) return false;
+    return true;
+}
+
 QString AnsiToString(const QByteArray& bytes) {
     return QString::fromLatin1(bytes);
 }
@@ -286,4 +292,31 @@ bool SameTextAscii(QStringView a, QStringView b) {
     for (qsizetype i = 0; i < a.size(); ++i)
         if (AsciiUpperCase(a[i].unicode()) != AsciiUpperCase(b[i].unicode())) return false;
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texts kept for their buffers, texts that must not linger
+
+void AssignKept(QString& target, QStringView value) {
+    if (target == value && target.isNull() == value.isNull()) return;
+    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
+        target.resize(0);
+        target.append(value);
+        return;
+    }
+    target = value.toString();
+}
+
+void AssignKept(QString& target, const QString& value) {
+    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
+        target.resize(0);
+        target.append(value);
+        return;
+    }
+    target = value;
+}
+
+void WipeText(QString& text) {
+    if (text.isDetached()) std::fill(text.begin(), text.end(), QChar(u'\0'));
+    text.clear();
 }

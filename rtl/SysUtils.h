@@ -169,5 +169,22 @@ bool SameTextAscii(QStringView a, QStringView b);
 
 // The system's single-byte code page is ISO 8859-1: characters outside it become "?".
 QByteArray StringToAnsi(const QString& s);
+// True when every character of text has a place in that code page, the one the connection
+// sends its texts in.
+bool IsLatin1(QStringView text);
 QString AnsiToString(const QByteArray& bytes);
 QString AnsiToString(const char* bytes, qsizetype length);
+
+// ---------------------------------------------------------------------------------------------
+// Texts kept for their buffers, texts that must not linger
+
+// Gives a kept string the value of a view: an unshared buffer big enough is written over, and
+// a string that holds the value already is left as it is (shared, if it is).
+void AssignKept(QString& target, QStringView value);
+// The same for a whole text, which is rather shared than copied when it cannot be written over.
+void AssignKept(QString& target, const QString& value);
+
+// Overwrites the characters of a text before letting it go, when it is the text's only holder
+// (writing into a shared one would only make a copy to overwrite): a password typed by a user
+// should not stay in freed memory.
+void WipeText(QString& text);
