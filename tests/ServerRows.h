@@ -30,3 +30,17 @@ inline QStringList RowsOf(TpFIBDatabase& db, const QString& sql) {
     tr.Commit();
     return rows;
 }
+
+// A statement without parameters run and committed in a transaction of its own.
+inline void ExecuteIn(TpFIBDatabase& db, const QString& sql) {
+    TpFIBTransaction tr;
+    tr.SetDefaultDatabase(&db);
+    tr.StartTransaction();
+    TpFIBQuery q;
+    q.SetDatabase(&db);
+    q.SetTransaction(&tr);
+    q.SQL().SetText(sql);
+    q.ExecQuery();
+    q.Close();
+    tr.Commit();
+}

@@ -69,13 +69,7 @@ public:
         if (FVerrou.Active()) FVerrou.Rollback();
     }
 
-    void Executer(const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        Lancer(tr, sql);
-        tr.Commit();
-    }
+    void Executer(const QString& sql) { ExecuteIn(FDb, sql); }
 
     // Each row's columns joined by "|", a null as "-".
     QStringList Lignes(const QString& sql) { return RowsOf(FDb, sql); }

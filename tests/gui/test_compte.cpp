@@ -78,18 +78,7 @@ public:
         ConfigureProgramConnection(FDb);
         FDb.Open(true);
     }
-    void Executer(const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&FDb);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
-        q.ExecQuery();
-        q.Close();
-        tr.Commit();
-    }
+    void Executer(const QString& sql) { ExecuteIn(FDb, sql); }
     QStringList Lignes(const QString& sql) { return RowsOf(FDb, sql); }
     QStringList Mandats() {
         return Lignes(QStringLiteral("SELECT CMAN_ID, CMAN_ACTIF, CMAN_IDBANQ, CMAN_IBAN, "
