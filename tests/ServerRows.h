@@ -31,7 +31,8 @@ inline QStringList RowsOf(TpFIBDatabase& db, const QString& sql) {
     return rows;
 }
 
-// A statement without parameters run and committed in a transaction of its own.
+// A statement without parameters run and committed in a transaction of its own. Its text is
+// sent as it is: a block's ":I" names its own variable.
 inline void ExecuteIn(TpFIBDatabase& db, const QString& sql) {
     TpFIBTransaction tr;
     tr.SetDefaultDatabase(&db);
@@ -39,6 +40,7 @@ inline void ExecuteIn(TpFIBDatabase& db, const QString& sql) {
     TpFIBQuery q;
     q.SetDatabase(&db);
     q.SetTransaction(&tr);
+    q.SetParamCheck(false);
     q.SQL().SetText(sql);
     q.ExecQuery();
     q.Close();

@@ -132,18 +132,7 @@ Connexion::~Connexion() {
 }
 
 void Connexion::Executer(const QString& sql) {
-    TpFIBTransaction tr;
-    tr.SetDefaultDatabase(&FDb);
-    tr.StartTransaction();
-    TpFIBQuery q;
-    q.SetDatabase(&FDb);
-    q.SetTransaction(&tr);
-    // The texts set up here take no parameters; a block's ":I" names its own variable.
-    q.SetParamCheck(false);
-    q.SQL().SetText(sql);
-    q.ExecQuery();
-    q.Close();
-    tr.Commit();
+    ExecuteIn(FDb, sql);
 }
 
 QStringList Connexion::Lignes(const QString& sql) {
