@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -33,75 +34,44 @@ bool Formule(QChar c) {
            c == u'\'';
 }
 
-bool AGuillemeter(QStringView valeur) {
-    for (const QChar c : valeur)
-        if (c == u';' || c == u'"' || c == u'\r' || c == u'\n') return true;
-    return false;
-}
+// The ASCII characters that only a quoted field may hold.
+constexpr std::array<bool, 0x80> AGuillemeter = [] {
+    std::array<bool, 0x80> t{};
+    t[';'] = t['"'] = t['\r'] = t['\n'] = true;
+    return t;
+}();
 
-} // namespace
-
-void TLigneCsv::Commencer() {
-    // Keeps the capacity.
-    FOctets.resize(0);
-    FPremier = true;
-}
-
-void TLigneCsv::Texte(QStringView valeur) {
-    Champ(valeur, true);
-}
-
-void TLigneCsv::Valeur(QStringView valeur) {
-    Champ(valeur, false);
-}
-
-const QByteArray& TLigneCsv::Terminer() {
-    FOctets.append("\r\n", 2);
-    return FOctets;
-}
-
-QByteArray TLigneCsv::Bom() {
-    return QByteArrayLiteral("\xEF\xBB\xBF");
-}
-
-void TLigneCsv::Champ(QStringView valeur, bool texte) {
-    if (!FPremier) FOctets.append(';');
-    FPremier = false;
-    const bool guillemets = AGuillemeter(valeur);
-    if (guillemets) FOctets.append('"');
-    if (texte && !valeur.isEmpty() && Formule(valeur.front())) FOctets.append('\'');
-    if (!guillemets) {
-        AjouterUtf8(valeur);
-        return;
-    }
-    qsizetype debut = 0;
-    for (qsizetype i = 0; i < valeur.size(); ++i) {
-        if (valeur[i] != u'"') continue;
-        AjouterUtf8(valeur.sliced(debut, i + 1 - debut));
-        FOctets.append('"');
-        debut = i + 1;
-    }
-    AjouterUtf8(valeur.sliced(debut));
-    FOctets.append('"');
-}
-
-void TLigneCsv::AjouterUtf8(QStringView valeur) {
-    // Straight into the line's bytes, whose capacity the lines keep: a toUtf8() per field would
-    // allocate sixteen times a line, and an append per byte costs more than the encoding. No
-    // UTF-16 unit takes more than three bytes (a surrogate pair, four for two).
-    const qsizetype debut = FOctets.size();
-    FOctets.resize(debut + 3 * valeur.size());
-    char* const octets = FOctets.data();
-    char* p = octets + debut;
-    for (qsizetype i = 0; i < valeur.size(); ++i) {
-        char32_t c = valeur[i].unicode();
+// A text's UTF-8 bytes from `p` on, which must have room for three bytes per UTF-16 unit (a
+// surrogate pair takes four for two); the end of what was written. With `horsGuillemets`, a
+// character that needs quotes stops it, and the result is null.
+char* EncoderUtf8(QStringView valeur, char* p, bool horsGuillemets) {
+    const char16_t* s = valeur.utf16();
+    const char16_t* const fin = s + valeur.size();
+    while (s < fin) {
+        // Four plain ASCII units at a time: the lines are nearly all of them.
+        while (fin - s >= 4) {
+            quint64 quatre;
+            std::memcpy(&quatre, s, sizeof quatre);
+            if (quatre & 0xFF80FF80FF80FF80ULL) break;
+            if (horsGuillemets &&
+                (AGuillemeter[s[0]] | AGuillemeter[s[1]] | AGuillemeter[s[2]] | AGuillemeter[s[3]]))
+                break;
+            p[0] = char(s[0]);
+            p[1] = char(s[1]);
+            p[2] = char(s[2]);
+            p[3] = char(s[3]);
+            p += 4;
+            s += 4;
+        }
+        if (s == fin) break;
+        char32_t c = *s++;
         if (c < 0x80) {
+            if (horsGuillemets && AGuillemeter[c]) return nullptr;
             *p++ = char(c);
             continue;
         }
-        if (QChar::isHighSurrogate(c) && i + 1 < valeur.size() && valeur[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(char16_t(c), valeur[i + 1].unicode());
-            ++i;
+        if (QChar::isHighSurrogate(c) && s < fin && QChar::isLowSurrogate(*s)) {
+            c = QChar::surrogateToUcs4(char16_t(c), *s++);
         } else if (QChar::isSurrogate(c)) {
             c = 0xFFFD;
         }
@@ -119,7 +89,78 @@ void TLigneCsv::AjouterUtf8(QStringView valeur) {
             *p++ = char(0x80 | (c & 0x3F));
         }
     }
-    FOctets.resize(p - octets);
+    return p;
+}
+
+} // namespace
+
+void TLigneCsv::Commencer() {
+    // The bytes keep their size: it is the line's room.
+    FTaille = 0;
+    FPremier = true;
+}
+
+void TLigneCsv::Texte(QStringView valeur) {
+    Champ(valeur, true);
+}
+
+void TLigneCsv::Valeur(QStringView valeur) {
+    Champ(valeur, false);
+}
+
+const QByteArray& TLigneCsv::Terminer() {
+    std::memcpy(Place(2), "\r\n", 2);
+    FOctets.resize(FTaille + 2);
+    FTaille = 0;
+    return FOctets;
+}
+
+char* TLigneCsv::Place(qsizetype n) {
+    if (FOctets.size() < FTaille + n) FOctets.resize(std::max(FTaille + n, 2 * FOctets.size()));
+    return FOctets.data() + FTaille;
+}
+
+QByteArray TLigneCsv::Bom() {
+    return QByteArrayLiteral("\xEF\xBB\xBF");
+}
+
+void TLigneCsv::Champ(QStringView valeur, bool texte) {
+    // Straight into the line's bytes, whose room the lines keep: a toUtf8() per field would
+    // allocate sixteen times a line. Nearly every field needs no quotes: it is written in one
+    // pass, and only a field that turns out to need them is written again from its start.
+    char* const place = Place(2 + 3 * valeur.size());
+    char* debut = place;
+    if (!FPremier) *debut++ = ';';
+    FPremier = false;
+    const bool garde = texte && !valeur.isEmpty() && Formule(valeur.front());
+    char* p = debut;
+    if (garde) *p++ = '\'';
+    if ((p = EncoderUtf8(valeur, p, true))) {
+        FTaille += p - place;
+        return;
+    }
+    FTaille += debut - place;
+    Ajouter("\"", 1);
+    if (garde) Ajouter("'", 1);
+    qsizetype depuis = 0;
+    for (qsizetype i = 0; i < valeur.size(); ++i) {
+        if (valeur[i] != u'"') continue;
+        AjouterUtf8(valeur.sliced(depuis, i + 1 - depuis));
+        Ajouter("\"", 1);
+        depuis = i + 1;
+    }
+    AjouterUtf8(valeur.sliced(depuis));
+    Ajouter("\"", 1);
+}
+
+void TLigneCsv::Ajouter(const char* octets, qsizetype n) {
+    std::memcpy(Place(n), octets, size_t(n));
+    FTaille += n;
+}
+
+void TLigneCsv::AjouterUtf8(QStringView valeur) {
+    char* const place = Place(3 * valeur.size());
+    FTaille += EncoderUtf8(valeur, place, false) - place;
 }
 
 std::vector<QStringList> LireCsv(const QByteArray& octets) {

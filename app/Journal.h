@@ -38,9 +38,14 @@ public:
 
 private:
     void Champ(QStringView valeur, bool texte);
+    // Room for n more bytes after the line's.
+    char* Place(qsizetype n);
+    void Ajouter(const char* octets, qsizetype n);
     void AjouterUtf8(QStringView valeur);
 
+    // The line is the first FTaille bytes until Terminer.
     QByteArray FOctets;
+    qsizetype FTaille = 0;
     bool FPremier = true;
 };
 
