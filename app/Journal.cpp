@@ -115,6 +115,15 @@ const QByteArray& TLigneCsv::Terminer() {
     return FOctets;
 }
 
+QByteArrayView TLigneCsv::Depuis(qsizetype debut) const {
+    return QByteArrayView(FOctets.constData() + debut, FTaille - debut);
+}
+
+void TLigneCsv::Champs(QByteArrayView octets) {
+    Ajouter(octets.data(), octets.size());
+    FPremier = false;
+}
+
 char* TLigneCsv::Place(qsizetype n) {
     if (FOctets.size() < FTaille + n) FOctets.resize(std::max(FTaille + n, 2 * FOctets.size()));
     return FOctets.data() + FTaille;
@@ -325,7 +334,7 @@ QString NomMode(TModeChangement mode) {
 QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
                          const QString& ancienneReference) {
     // The bank code of a French IBAN: characters 5 to 9.
-    QString texte = ancienIban.mid(4, 5) != nouvelIban.mid(4, 5)
+    QString texte = QStringView(ancienIban).mid(4, 5) != QStringView(nouvelIban).mid(4, 5)
                         ? QStringLiteral("AmdmntInd=true;OrgnlDbtrAgt=SMNDA")
                         : QStringLiteral("AmdmntInd=true;OrgnlDbtrAcct=") + ancienIban;
     if (mode == TModeChangement::Recreer)
@@ -370,25 +379,48 @@ namespace {
 
 constexpr int ColonnesJournal = 16;
 
-// The one place that orders a journal line's fields.
+// The fields that name the mandate and its accounts, from its identifier to the new bank, in
+// their order, and whether people typed them.
+constexpr std::array<std::pair<QString TLigneJournal::*, bool>, ChampsMandat> ChampsDuMandat = {{
+    {&TLigneJournal::id, false},
+    {&TLigneJournal::idClient, false},
+    {&TLigneJournal::client, true},
+    {&TLigneJournal::ancienneReference, true},
+    {&TLigneJournal::nouvelleReference, true},
+    {&TLigneJournal::ancienIban, true},
+    {&TLigneJournal::nouvelIban, true},
+    {&TLigneJournal::ancienBic, true},
+    {&TLigneJournal::nouveauBic, true},
+    {&TLigneJournal::ancienneBanque, false},
+    {&TLigneJournal::nouvelleBanque, false},
+}};
+
+// The one place that orders a journal line's fields. With `mandat`, the mandate's fields are
+// taken from it when they are the ones it holds, and kept in it otherwise.
 void FormaterLigne(TLigneCsv& csv, const QString& horodatage, TModeChangement mode,
-                   const TLigneJournal& l) {
+                   const TLigneJournal& l, TMandatFormate* mandat = nullptr) {
     csv.Commencer();
     csv.Valeur(horodatage);
     csv.Valeur(NomMode(mode));
     csv.Valeur(l.resultat);
     csv.Texte(l.motif);
-    csv.Valeur(l.id);
-    csv.Valeur(l.idClient);
-    csv.Texte(l.client);
-    csv.Texte(l.ancienneReference);
-    csv.Texte(l.nouvelleReference);
-    csv.Texte(l.ancienIban);
-    csv.Texte(l.nouvelIban);
-    csv.Texte(l.ancienBic);
-    csv.Texte(l.nouveauBic);
-    csv.Valeur(l.ancienneBanque);
-    csv.Valeur(l.nouvelleBanque);
+    bool deja = mandat != nullptr;
+    for (int i = 0; deja && i < ChampsMandat; ++i)
+        deja = mandat->valeurs[size_t(i)] == l.*ChampsDuMandat[size_t(i)].first;
+    if (deja) {
+        csv.Champs(mandat->octets);
+    } else {
+        const qsizetype debut = csv.Taille();
+        for (const auto& [champ, texte] : ChampsDuMandat)
+            texte ? csv.Texte(l.*champ) : csv.Valeur(l.*champ);
+        if (mandat) {
+            for (int i = 0; i < ChampsMandat; ++i)
+                mandat->valeurs[size_t(i)] = l.*ChampsDuMandat[size_t(i)].first;
+            const QByteArrayView octets = csv.Depuis(debut);
+            mandat->octets.resize(octets.size());
+            std::memcpy(mandat->octets.data(), octets.data(), size_t(octets.size()));
+        }
+    }
     csv.Valeur(l.modificationSepa);
 }
 
@@ -461,7 +493,7 @@ void TJournal::Ecrire(const TLigneJournal& ligne) {
         FSeconde = seconde;
         FHorodatage = Horodatage(QDateTime::fromSecsSinceEpoch(seconde));
     }
-    FormaterLigne(FLigne, FHorodatage, FMode, ligne);
+    FormaterLigne(FLigne, FHorodatage, FMode, ligne, &FMandat);
     const bool enCours = ligne.resultat == Resultat::EnCours;
     FEnAttente.append(FLigne.Terminer());
     if (FEnSuspens && !enCours) {

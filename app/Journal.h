@@ -6,11 +6,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <array>
 #include <vector>
 
 class TDataSet;
@@ -32,6 +34,11 @@ public:
     void Valeur(QStringView valeur);
     // The line's bytes, CR LF at their end.
     const QByteArray& Terminer();
+    // Where the line stands, and its bytes from there on: fields written once and then given
+    // to Champs, separators included.
+    qsizetype Taille() const { return FTaille; }
+    QByteArrayView Depuis(qsizetype debut) const;
+    void Champs(QByteArrayView octets);
 
     // What a file of this format starts with.
     static QByteArray Bom();
@@ -95,6 +102,13 @@ QString NomExportParDefaut(const QDate& jour);
 // The journal's lines
 
 enum class TModeChangement { Modifier, Recreer };
+
+// A mandate's fields, from its identifier to the new bank, as a line wrote them.
+inline constexpr int ChampsMandat = 11;
+struct TMandatFormate {
+    std::array<QString, ChampsMandat> valeurs;
+    QByteArray octets;
+};
 
 // "Modifier" or "Recréer", as the window's radio group names them.
 QString NomMode(TModeChangement mode);
@@ -185,6 +199,8 @@ private:
     // The outcome line waiting for the next line, and then that line: one write.
     QByteArray FEnAttente;
     bool FIssueEnAttente = false;
+    // A mandate's EN_COURS line and its outcome share its fields: formatted once.
+    TMandatFormate FMandat;
     // The time stamp is formatted once a second at most.
     qint64 FSeconde = -1;
     QString FHorodatage;

@@ -760,6 +760,60 @@ TEST(LigneCsv, RandomFieldsMatchTheQuotingRuleAndReadBack) {
     }
 }
 
+TEST(Journal, EveryLineNamesItsOwnMandateWhenOneFieldAloneChanges) {
+    // A mandate's fields are formatted once for its two lines: a line whose fields differ from
+    // the previous line's in one field only must not repeat the previous one's.
+    TLigneJournal l{Resultat::EnCours, QString(), S("1"),     S("2"),     S("Zoé; X"),
+                    S("R1"),           S("R2"),   S("FR76A"), S("FR76B"), S("BIC1"),
+                    S("BIC2"),         S("3"),    S("4"),     QString()};
+    QString chemin;
+    std::vector<TLigneJournal> ecrites;
+    {
+        TJournal journal(TModeChangement::Modifier, QDateTime::currentDateTime());
+        chemin = journal.Chemin();
+        QString* const champs[] = {&l.id,
+                                   &l.idClient,
+                                   &l.client,
+                                   &l.ancienneReference,
+                                   &l.nouvelleReference,
+                                   &l.ancienIban,
+                                   &l.nouvelIban,
+                                   &l.ancienBic,
+                                   &l.nouveauBic,
+                                   &l.ancienneBanque,
+                                   &l.nouvelleBanque};
+        for (QString* champ : champs) {
+            *champ += u'x';
+            for (const QString& resultat : {Resultat::EnCours, Resultat::Change}) {
+                l.resultat = resultat;
+                l.modificationSepa = resultat == Resultat::Change ? S("AmdmntInd=true") : QString();
+                journal.Ecrire(l);
+                ecrites.push_back(l);
+            }
+        }
+        journal.Terminer();
+    }
+    QFile fichier(chemin);
+    ASSERT_TRUE(fichier.open(QIODevice::ReadOnly));
+    const std::vector<QStringList> lignes = LireCsv(fichier.readAll());
+    ASSERT_EQ(lignes.size(), ecrites.size() + 1);
+    for (std::size_t i = 0; i < ecrites.size(); ++i) {
+        TModeChangement mode;
+        TLigneJournal lue;
+        ASSERT_TRUE(LireLigneJournal(lignes[i + 1], mode, lue)) << i;
+        const TLigneJournal& e = ecrites[i];
+        EXPECT_EQ(
+            QStringList({lue.resultat, lue.id, lue.idClient, lue.client, lue.ancienneReference,
+                         lue.nouvelleReference, lue.ancienIban, lue.nouvelIban, lue.ancienBic,
+                         lue.nouveauBic, lue.ancienneBanque, lue.nouvelleBanque,
+                         lue.modificationSepa}),
+            QStringList({e.resultat, e.id, e.idClient, e.client, e.ancienneReference,
+                         e.nouvelleReference, e.ancienIban, e.nouvelIban, e.ancienBic, e.nouveauBic,
+                         e.ancienneBanque, e.nouvelleBanque, e.modificationSepa}))
+            << i;
+    }
+}
+
 TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
     // A name holding ";", quotes and a line break, starting with "="; a reference starting
     // with "+", a bank name with "@" in front.
