@@ -273,12 +273,22 @@ void TFIBQuery::EncodeText(const QString& text, bool unicode) {
 
 bool TFIBQuery::ScanUserParams(const QString& text) {
     FUserScanCurrent = false;
+    // A statement made once per row differs from the previous text in the row's identifier:
+    // the previous scan, moved past the number, is the new text's.
+    if (FUserScanWhole && FUserScanKey == ServerScanKey() &&
+        MoveScanToOtherNumber(FUserScan, FUserScanSource, text, FMacroChar)) {
+        FUserScanSource = text;
+        FUserScanCurrent = true;
+        return true;
+    }
+    FUserScanWhole = false;
     try {
         if (!ParseParamsInto(FUserScan, text, FMacroChar, FParser.SQLKind(),
                              FParser.CanParamsCheck(), true, this))
             return false;
         FUserScanSource = text;
         FUserScanKey = ServerScanKey();
+        FUserScanWhole = true;
         FUserScanCurrent = true;
         return true;
     } catch (...) {

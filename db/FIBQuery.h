@@ -240,6 +240,8 @@ private:
     QString FUserScanSource;
     quint32 FUserScanKey = 0;
     bool FUserScanCurrent = false;
+    // FUserScan holds the whole scan of FUserScanSource (a failed or stopped scan leaves a part).
+    bool FUserScanWhole = false;
     // What the last server scan was made from, and whether FProcessedSQL is still its text.
     QString FServerScanSource;
     quint32 FServerScanKey = 0;

@@ -5,6 +5,7 @@
 
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -599,6 +600,81 @@ std::optional<TParseParamsResult> ParseParams(const QString& Text, QChar MacroCh
     if (!ParseParamsInto(result, Text, MacroChar, Kind, ParamsAllowed, ParamListMode, Statement))
         return std::nullopt;
     return result;
+}
+
+namespace {
+
+bool IsAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// What may stand before a number that no scan could read as part of a name, a marker or a
+// comment opener, whatever the digits: blanks, "=", "(", ",", "<" and ">".
+bool OpensNumber(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'=' || c == u'(' ||
+           c == u',' || c == u'<' || c == u'>';
+}
+
+// And after it: blanks, ")", "," and ";", or the end of the text.
+bool ClosesNumber(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u')' || c == u',' ||
+           c == u';';
+}
+
+} // namespace
+
+bool MoveScanToOtherNumber(TParseParamsResult& Scan, const QString& Before, const QString& After,
+                           QChar MacroChar) {
+    if (IsAsciiDigit(MacroChar) || OpensNumber(MacroChar) || ClosesNumber(MacroChar)) return false;
+    if (!Scan.ServerText.isEmpty() && Scan.ServerText.size() != Before.size()) return false;
+    const qsizetype shorter = std::min(Before.size(), After.size());
+    qsizetype prefix = 0;
+    while (prefix < shorter && Before[prefix] == After[prefix])
+        ++prefix;
+    if (prefix == Before.size() && prefix == After.size()) return true;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix &&
+           Before[Before.size() - 1 - suffix] == After[After.size() - 1 - suffix])
+        ++suffix;
+    // The whole number around the difference, in both texts: digits from just after an opener
+    // to just before a closer, nothing else changed.
+    qsizetype begin = prefix;
+    while (begin > 0 && IsAsciiDigit(Before[begin - 1]))
+        --begin;
+    qsizetype endBefore = Before.size() - suffix, endAfter = After.size() - suffix;
+    while (endBefore < Before.size() && IsAsciiDigit(Before[endBefore])) {
+        ++endBefore;
+        ++endAfter;
+    }
+    if (begin == 0 || !OpensNumber(Before[begin - 1])) return false;
+    if (endBefore < Before.size() && !ClosesNumber(Before[endBefore])) return false;
+    for (qsizetype i = begin; i < endBefore; ++i)
+        if (!IsAsciiDigit(Before[i])) return false;
+    for (qsizetype i = begin; i < endAfter; ++i)
+        if (!IsAsciiDigit(After[i])) return false;
+    if (endBefore == begin || endAfter == begin) return false;
+
+    // A quoted parameter name or a macro's default may hold blanks and digits: the number must
+    // lie outside every occurrence, and a macro's extent is not looked into at all.
+    for (const TParamOccurrence& o : Scan.Params)
+        if (o.IsMacro || (o.BeginPosInText <= endBefore && o.EndPosInText > begin)) return false;
+    // The server text does not list its macros: one that holds the number has blanked it.
+    if (!Scan.ServerText.isEmpty() &&
+        QStringView(Scan.ServerText).sliced(begin, endBefore - begin) !=
+            QStringView(Before).sliced(begin, endBefore - begin))
+        return false;
+    // Those behind the number move by the change of length.
+    const qint32 moved = qint32(endAfter - endBefore);
+    for (TParamOccurrence& o : Scan.Params) {
+        if (o.BeginPosInText > endBefore) {
+            o.BeginPosInText += moved;
+            o.EndPosInText += moved;
+        }
+    }
+    if (!Scan.ServerText.isEmpty())
+        Scan.ServerText.replace(begin, endBefore - begin, After.constData() + begin,
+                                endAfter - begin);
+    return true;
 }
 
 bool ParseParamsInto(TParseParamsResult& Result, const QString& Text, QChar MacroChar,

@@ -127,6 +127,15 @@ bool ParseParamsInto(TParseParamsResult& Result, const QString& Text, QChar Macr
                      TSQLKind Kind, bool ParamsAllowed, bool ParamListMode,
                      const TComponent* Statement);
 
+// Turns Scan, a scan of Before in either mode, into the scan of After when After is Before with
+// one number written in place of another, standing alone between blanks or punctuation: the
+// identifier of a statement made once per row. The occurrences behind the number move by the
+// change of length and a server text takes the new number; no scan could read the digits as
+// part of a name, a marker or a comment opener, so a fresh scan of After finds the same. False,
+// with Scan left as it was, for any other difference; true at once when the texts are equal.
+bool MoveScanToOtherNumber(TParseParamsResult& Scan, const QString& Before, const QString& After,
+                           QChar MacroChar);
+
 // Splits a macro occurrence's text ("@NAME%default", "NAME%#quoted", …) into its name (macro
 // character dropped, at most 255 characters), its default value and its quoted flag.
 TMacroParts SplitMacro(const QString& MacroText, QChar MacroChar);
