@@ -416,9 +416,9 @@ void FormaterLigne(TLigneCsv& csv, const QString& horodatage, TModeChangement mo
         if (mandat) {
             for (int i = 0; i < ChampsMandat; ++i)
                 mandat->valeurs[size_t(i)] = l.*ChampsDuMandat[size_t(i)].first;
-            const QByteArrayView octets = csv.Depuis(debut);
-            mandat->octets.resize(octets.size());
-            std::memcpy(mandat->octets.data(), octets.data(), size_t(octets.size()));
+            // Into the kept bytes' capacity.
+            mandat->octets.resize(0);
+            mandat->octets.append(csv.Depuis(debut));
         }
     }
     csv.Valeur(l.modificationSepa);

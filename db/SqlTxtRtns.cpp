@@ -611,14 +611,12 @@ bool IsAsciiDigit(QChar c) {
 // What may stand before a number that no scan could read as part of a name, a marker or a
 // comment opener, whatever the digits: blanks, "=", "(", ",", "<" and ">".
 bool OpensNumber(QChar c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'=' || c == u'(' ||
-           c == u',' || c == u'<' || c == u'>';
+    return IsBlank(c.unicode()) || c == u'=' || c == u'(' || c == u',' || c == u'<' || c == u'>';
 }
 
 // And after it: blanks, ")", "," and ";", or the end of the text.
 bool ClosesNumber(QChar c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u')' || c == u',' ||
-           c == u';';
+    return IsBlank(c.unicode()) || c == u')' || c == u',' || c == u';';
 }
 
 } // namespace
