@@ -7,42 +7,45 @@
 #include <QString>
 #include <QStringList>
 
+// A statement on db in a transaction of its own, started, the statement's text set; the caller
+// runs it and ends the transaction. A text sent as it is (`paramCheck` false) keeps a block's
+// ":I", which names its own variable.
+struct TOwnStatement {
+    TOwnStatement(TpFIBDatabase& db, const QString& sql, bool paramCheck = true) {
+        tr.SetDefaultDatabase(&db);
+        tr.StartTransaction();
+        q.SetDatabase(&db);
+        q.SetTransaction(&tr);
+        q.SetParamCheck(paramCheck);
+        q.SQL().SetText(sql);
+    }
+    TpFIBTransaction tr;
+    TpFIBQuery q;
+};
+
 // The rows of a select, read in a transaction of their own: each row's columns joined by "|",
 // a null as "-".
 inline QStringList RowsOf(TpFIBDatabase& db, const QString& sql) {
-    TpFIBTransaction tr;
-    tr.SetDefaultDatabase(&db);
-    tr.StartTransaction();
-    TpFIBQuery q;
-    q.SetDatabase(&db);
-    q.SetTransaction(&tr);
-    q.SQL().SetText(sql);
-    q.ExecQuery();
+    TOwnStatement s(db, sql);
+    s.q.ExecQuery();
     QStringList rows;
-    while (!q.Eof()) {
+    while (!s.q.Eof()) {
         QStringList row;
-        for (int i = 0; i < q.FieldCount(); ++i)
-            row << (q.Fields(i)->IsNull() ? QStringLiteral("-") : q.Fields(i)->AsString());
+        for (int i = 0; i < s.q.FieldCount(); ++i)
+            row << (s.q.Fields(i)->IsNull() ? QStringLiteral("-") : s.q.Fields(i)->AsString());
         rows << row.join(QLatin1Char('|'));
-        q.Next();
+        s.q.Next();
     }
-    q.Close();
-    tr.Commit();
+    s.q.Close();
+    s.tr.Commit();
     return rows;
 }
 
-// A statement without parameters run and committed in a transaction of its own. Its text is
-// sent as it is: a block's ":I" names its own variable.
+// A statement without parameters run and committed in a transaction of its own, its text sent
+// as it is.
 inline void ExecuteIn(TpFIBDatabase& db, const QString& sql) {
-    TpFIBTransaction tr;
-    tr.SetDefaultDatabase(&db);
-    tr.StartTransaction();
-    TpFIBQuery q;
-    q.SetDatabase(&db);
-    q.SetTransaction(&tr);
-    q.SetParamCheck(false);
-    q.SQL().SetText(sql);
-    q.ExecQuery();
-    q.Close();
-    tr.Commit();
+    TOwnStatement s(db, sql, false);
+    s.q.ExecQuery();
+    s.q.Close();
+    s.tr.Commit();
 }

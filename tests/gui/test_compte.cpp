@@ -108,21 +108,15 @@ public:
     void Fermer() { FDb.Close(); }
     // The server's words when it refuses the statement; empty when it runs (rolled back).
     QString Refus(const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&FDb);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
+        TOwnStatement s(FDb, sql);
         QString message;
         try {
-            q.ExecQuery();
+            s.q.ExecQuery();
         } catch (const EFIBInterBaseError& e) {
             message = e.IBMessage();
         }
-        q.Close();
-        tr.Rollback();
+        s.q.Close();
+        s.tr.Rollback();
         return message.trimmed();
     }
 

@@ -8,6 +8,7 @@
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Programme.h"
+#include "ServerRows.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "pFIBDataSet.h"
@@ -53,13 +54,8 @@ public:
 
     // The values go to :V0, :V1, … in order; an absent one is null.
     void Executer(const QString& sql, const std::vector<Texte>& valeurs = {}) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&FDb);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
+        TOwnStatement s(FDb, sql);
+        TpFIBQuery& q = s.q;
         q.Prepare();
         for (size_t i = 0; i < valeurs.size(); ++i) {
             TFIBXSQLVAR* v = q.ParamByName(S("V") + QString::number(i));
@@ -70,17 +66,12 @@ public:
         }
         q.ExecQuery();
         q.Close();
-        tr.Commit();
+        s.tr.Commit();
     }
 
     std::vector<std::vector<Texte>> Lignes(const QString& sql) {
-        TpFIBTransaction tr;
-        tr.SetDefaultDatabase(&FDb);
-        tr.StartTransaction();
-        TpFIBQuery q;
-        q.SetDatabase(&FDb);
-        q.SetTransaction(&tr);
-        q.SQL().SetText(sql);
+        TOwnStatement s(FDb, sql);
+        TpFIBQuery& q = s.q;
         q.ExecQuery();
         std::vector<std::vector<Texte>> rows;
         for (; !q.Eof(); q.Next()) {
@@ -90,7 +81,7 @@ public:
             rows.push_back(row);
         }
         q.Close();
-        tr.Commit();
+        s.tr.Commit();
         return rows;
     }
 
