@@ -170,12 +170,18 @@ QString TStrings::Text() const {
 void TStrings::SetText(const QString& text) {
     // Statements are set here for every mandate of a run: the breaks are searched for, not
     // read for character by character.
-    QStringList lines;
     const QStringView view(text);
     const qsizetype n = text.size();
     qsizetype start = 0;
     qsizetype cr = view.indexOf(u'\r');
     qsizetype lf = view.indexOf(u'\n');
+    // One line in place of one line, the statement's usual change: set where it stands, with
+    // the same single pair of notifications and no list made and dropped in between.
+    if (cr < 0 && lf < 0 && n > 0 && Count() == 1) {
+        SetStrings(0, text);
+        return;
+    }
+    QStringList lines;
     while (cr >= 0 || lf >= 0) {
         const qsizetype i = cr < 0 ? lf : lf < 0 ? cr : std::min(cr, lf);
         lines.append(text.mid(start, i - start));

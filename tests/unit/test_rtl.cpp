@@ -191,6 +191,34 @@ TEST(StringList, TextJoinsAndSplitsLines) {
     EXPECT_EQ(list.Text(), QStringLiteral("x\r\ny\r\n"));
 }
 
+// Whatever the list held, a new text is announced once before and once after, and not at all
+// inside an update.
+TEST(StringList, SetTextNotifiesOnce) {
+    TStringList list;
+    int changing = 0, changed = 0;
+    QStringList seen;
+    list.OnChanging = [&](TObject*) { ++changing; };
+    list.OnChange = [&](TObject*) {
+        ++changed;
+        seen << list.Text();
+    };
+    const QStringList texts = {"SELECT 1", "SELECT 2", "a\r\nb", "c", "", "d", "d", "e\n"};
+    for (const QString& t : texts)
+        list.SetText(t);
+    EXPECT_EQ(changing, texts.size());
+    EXPECT_EQ(changed, texts.size());
+    EXPECT_EQ(seen, QStringList({"SELECT 1\r\n", "SELECT 2\r\n", "a\r\nb\r\n", "c\r\n", "", "d\r\n",
+                                 "d\r\n", "e\r\n"}));
+    list.BeginUpdate();
+    list.SetText(QStringLiteral("f"));
+    list.SetText(QStringLiteral("g\rh"));
+    list.SetText(QStringLiteral("i"));
+    EXPECT_EQ(changed, texts.size());
+    list.EndUpdate();
+    EXPECT_EQ(changed, texts.size() + 1);
+    EXPECT_EQ(seen.last(), QStringLiteral("i\r\n"));
+}
+
 TEST(StringList, NamesAndValuesIgnoreCase) {
     TStringList list;
     list.SetText(QStringLiteral("user_name=SYSDBA\nsans valeur\nPassword=a=b\nLC_CTYPE="));
