@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRandomGenerator>
+
 #include <initializer_list>
 #include <stdexcept>
 #include <vector>
@@ -644,4 +646,47 @@ TEST(GenerateTPB, OverlongTableNamesAndBlocksAreRefused) {
                   TPB(lines + QStringList{S("lock_write=") + QString(126, QLatin1Char('W'))});
               }).Message(),
               S("TPB too long (32768 bytes, at most 32767)"));
+}
+
+// A text goes out byte for byte while every character fits in one, whatever its length and
+// wherever the others fall among the units copied together; otherwise the first character that
+// does not fit is named, and nothing is delivered.
+TEST(ServerAnsiText, EveryFittingTextGoesOutAndTheFirstOtherCharacterIsNamed) {
+    const char16_t narrow[] = {u'a', u'Z', u'0', u' ', u'\'', u':', 0x7F, 0x80, 0xE9, 0xFF};
+    const char16_t wide[] = {0x100, 0x1FF, 0x20AC, 0x8041, 0xFF00, 0xD83D, 0xDE00};
+    QRandomGenerator random(20261210);
+    QByteArray reused("déjà là");
+    int refused = 0;
+    for (int round = 0; round < 20000; ++round) {
+        QString text;
+        const int length = int(random.bounded(72));
+        for (int k = 0; k < length; ++k)
+            text += QChar(narrow[random.bounded(int(std::size(narrow)))]);
+        // Half the texts get characters that do not fit, most of them a single one: anywhere
+        // among the units copied together, it must be seen on its own.
+        const int wideCount = random.bounded(2) == 0 ? 0 : random.bounded(4) == 0 ? 2 : 1;
+        for (int k = 0; k < wideCount && length > 0; ++k)
+            text[random.bounded(length)] = QChar(wide[random.bounded(int(std::size(wide)))]);
+        qsizetype first = -1;
+        for (qsizetype k = 0; k < text.size() && first < 0; ++k)
+            if (text[k].unicode() > 0xFF) first = k;
+        if (first < 0) {
+            ServerAnsiTextInto(text, reused);
+            ASSERT_EQ(reused, text.toLatin1()) << text.toStdString();
+            ASSERT_EQ(ServerAnsiText(text), text.toLatin1());
+            continue;
+        }
+        ++refused;
+        try {
+            ServerAnsiTextInto(text, reused);
+            FAIL() << "accepted " << text.toStdString();
+        } catch (const EFIBError& e) {
+            EXPECT_TRUE(
+                e.Message().contains(Format(QStringLiteral("at position %d "), qint32(first + 1))))
+                << e.Message().toStdString();
+        }
+        EXPECT_TRUE(reused.isEmpty());
+        reused = QByteArrayLiteral("déjà là");
+    }
+    EXPECT_GT(refused, 3000);
 }
