@@ -2,15 +2,12 @@
 
 #include "IB_Intf.h"
 
-#include <QSysInfo>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string_view>
 
 namespace {
@@ -751,11 +748,10 @@ void ServerAnsiTextInto(const QString& text, QByteArray& bytes) {
     bytes.resize(n);
     char* out = bytes.data();
     // One pass that copies and gathers the high bits; the rare refusal looks for its character.
-    // A statement's text comes here at every prepare, so the units go in groups: sixteen where
-    // the processor packs them (a unit over 0xFF saturates, and the check refuses the text
-    // anyway), then four, each unit's low byte out and its high byte into the check.
+    // A statement's text comes here at every prepare: sixteen units at a time where the
+    // processor packs them (a unit over 0xFF saturates, and the check refuses the text anyway).
     qsizetype i = 0;
-    quint64 highs = 0;
+    char16_t high = 0;
 #if defined(__SSE2__)
     __m128i wide = _mm_setzero_si128();
     for (; n - i >= 16; i += 16) {
@@ -765,27 +761,15 @@ void ServerAnsiTextInto(const QString& text, QByteArray& bytes) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
     }
     const __m128i highBytes = _mm_and_si128(wide, _mm_set1_epi16(qint16(0xFF00)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(highBytes, _mm_setzero_si128())) != 0xFFFF) highs = 0xFF00;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(highBytes, _mm_setzero_si128())) != 0xFFFF) high = 0x100;
 #endif
-    if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
-        for (; n - i >= 4; i += 4) {
-            quint64 units;
-            std::memcpy(&units, data + i, sizeof units);
-            highs |= units;
-            const quint32 lows = quint32(units & 0xFF) | quint32((units >> 8) & 0xFF00) |
-                                 quint32((units >> 16) & 0xFF0000) |
-                                 quint32((units >> 24) & 0xFF000000);
-            std::memcpy(out + i, &lows, sizeof lows);
-        }
-    }
-    char16_t high = (highs & 0xFF00FF00FF00FF00ULL) ? 0x100 : 0;
     for (; i < n; ++i) {
         high |= data[i];
         out[i] = char(data[i]);
     }
     if (high > 0xFF) {
         bytes.clear();
-        for (qsizetype i = 0; i < n; ++i)
-            if (data[i] > 0xFF) RaiseUnsendable(text, i);
+        for (qsizetype k = 0; k < n; ++k)
+            if (data[k] > 0xFF) RaiseUnsendable(text, k);
     }
 }
