@@ -801,16 +801,13 @@ TEST(Journal, EveryLineNamesItsOwnMandateWhenOneFieldAloneChanges) {
         TModeChangement mode;
         TLigneJournal lue;
         ASSERT_TRUE(LireLigneJournal(lignes[i + 1], mode, lue)) << i;
-        const TLigneJournal& e = ecrites[i];
-        EXPECT_EQ(
-            QStringList({lue.resultat, lue.id, lue.idClient, lue.client, lue.ancienneReference,
-                         lue.nouvelleReference, lue.ancienIban, lue.nouvelIban, lue.ancienBic,
-                         lue.nouveauBic, lue.ancienneBanque, lue.nouvelleBanque,
-                         lue.modificationSepa}),
-            QStringList({e.resultat, e.id, e.idClient, e.client, e.ancienneReference,
-                         e.nouvelleReference, e.ancienIban, e.nouvelIban, e.ancienBic, e.nouveauBic,
-                         e.ancienneBanque, e.nouvelleBanque, e.modificationSepa}))
-            << i;
+        const auto champs = [](const TLigneJournal& x) {
+            return QStringList({x.resultat, x.id, x.idClient, x.client, x.ancienneReference,
+                                x.nouvelleReference, x.ancienIban, x.nouvelIban, x.ancienBic,
+                                x.nouveauBic, x.ancienneBanque, x.nouvelleBanque,
+                                x.modificationSepa});
+        };
+        EXPECT_EQ(champs(lue), champs(ecrites[i])) << i;
     }
 }
 
