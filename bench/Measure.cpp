@@ -106,6 +106,14 @@ TMeasureScope::TMeasureScope()
     FStartWall = Clock(CLOCK_MONOTONIC);
 }
 
+TMark Mark() {
+    TMark m;
+    m.Allocations = gAllocations.load(std::memory_order_relaxed);
+    m.Cpu = Clock(CLOCK_PROCESS_CPUTIME_ID);
+    m.Wall = Clock(CLOCK_MONOTONIC);
+    return m;
+}
+
 TMeasure TMeasureScope::Stop() {
     TMeasure m;
     m.Seconds = Clock(CLOCK_MONOTONIC) - FStartWall;

@@ -31,6 +31,14 @@ private:
     std::uint64_t FStartBytes;
 };
 
+// The counters alone, for sections too short for a scope (a single mandate): no file is read.
+struct TMark {
+    double Wall = 0;
+    double Cpu = 0;
+    std::uint64_t Allocations = 0;
+};
+TMark Mark();
+
 // False when the allocation counters are not compiled in (sanitizer builds bring their own
 // allocator); the counts then stay 0.
 bool AllocationsCounted();

@@ -9,6 +9,8 @@
 // « Recréer » leaves the old rows inactive at the bank they leave, where the list (active
 // mandates only) no longer sees them. The window runs twice, with its change journal and
 // without it, so that the journal's cost shows against the same window in the same process.
+// Last, the window (with its journal) and the raw loop take turns mandate by mandate on their
+// own sets, which tells their costs per mandate apart from the machine's swings.
 #include "Application.h"
 #include "Dialogs.h"
 #include "Journal.h"
@@ -277,6 +279,66 @@ void ChooseBanks(TfrmPrincipale& frm, const TPair& pair) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Mandate by mandate
+
+// The window's run and the raw loop taking turns, one mandate each: after each of the window's
+// mandates, the raw loop writes one of its own. On a shared machine the pace of both swings by
+// a fifth from one second to the next, more than the window costs over the raw loop; turns of
+// one mandate see the same machine, and their sums compare the work itself. The run's fixed
+// costs (reading every row, the dialog, the list read again) stay in the rounds' figures; the
+// window's first mandate, which carries them, is left out, and so is the raw loop's.
+struct TPaired {
+    double WindowWall = 0, WindowCpu = 0, RawWall = 0, RawCpu = 0;
+    std::uint64_t WindowAllocations = 0, RawAllocations = 0;
+    int Mandates = 0;
+    void Add(const TMark& windowStart, const TMark& windowEnd, const TMark& rawEnd) {
+        WindowWall += windowEnd.Wall - windowStart.Wall;
+        WindowCpu += windowEnd.Cpu - windowStart.Cpu;
+        WindowAllocations += windowEnd.Allocations - windowStart.Allocations;
+        RawWall += rawEnd.Wall - windowEnd.Wall;
+        RawCpu += rawEnd.Cpu - windowEnd.Cpu;
+        RawAllocations += rawEnd.Allocations - windowEnd.Allocations;
+        ++Mandates;
+    }
+};
+
+TPaired RunPaired(TfrmPrincipale& frm, TBoxes& boxes, TRawSession& raw, TRawList& list, TMode mode,
+                  const TPair& window, const TPair& rawPair) {
+    frm.SansJournal = false;
+    ChooseBanks(frm, window);
+    frm.rgoMandat->SetItemIndex(mode);
+    frm.edtAncienGuichet->clear();
+    frm.edtNouveauGuichet->clear();
+    frm.btnVerifier->click();
+    list.Open(rawPair.From);
+    list.FetchAll();
+    TRawStatement st(raw);
+    TRawParams params;
+    TPaired paired;
+    TMark start;
+    int failures = 0;
+    frm.OnProgression = [&](int fait, int) {
+        const TMark windowEnd = Mark();
+        if (std::size_t(fait) > list.Rows.Count()) return;
+        if (!RawWrite(raw, st, params, mode, rawPair.To, list.Rows.Row(fait - 1), list.Rows))
+            ++failures;
+        const TMark rawEnd = Mark();
+        if (fait >= 2) paired.Add(start, windowEnd, rawEnd);
+        start = rawEnd;
+    };
+    frm.btnChanger->click();
+    QCoreApplication::processEvents();
+    frm.OnProgression = nullptr;
+    failures += int(boxes.Said.size());
+    if (failures != 0)
+        throw TRawError(QStringLiteral("mandate by mandate: %1 failures %2")
+                            .arg(failures)
+                            .arg(boxes.Said.join(u' '))
+                            .toStdString());
+    return paired;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The journal alone
 
 // A run's journal without the run: each mandate's two lines (EN_COURS, then CHANGE with its
@@ -380,8 +442,8 @@ struct TResult {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: bench_run [--mandates N] [--rounds R] [--set S] "
-                         "[--mode modifier|recreer]\n");
+    std::fprintf(stderr, "usage: bench_run [--mandates N] [--rounds R] [--paired P] "
+                         "[--set S] [--mode modifier|recreer]\n");
     return 2;
 }
 
@@ -393,6 +455,7 @@ int main(int argc, char** argv) {
     int n = 10000;
     int rounds = 2;
     int set = 0;
+    int pairedRounds = 2;
     // Both modes, or one alone (for a profile of one loop).
     int firstMode = 0, endMode = ModeCount;
     for (int i = 1; i < argc; ++i) {
@@ -404,6 +467,8 @@ int main(int argc, char** argv) {
             rounds = std::atoi(argv[++i]);
         else if (arg == "--set")
             set = std::atoi(argv[++i]);
+        else if (arg == "--paired")
+            pairedRounds = std::atoi(argv[++i]);
         else if (arg == "--mode") {
             const std::string mode = argv[++i];
             if (mode == "modifier")
@@ -415,7 +480,7 @@ int main(int argc, char** argv) {
         } else
             return Usage();
     }
-    if (n < 1 || rounds < 1 || set < 0 || set > 99) return Usage();
+    if (n < 1 || rounds < 1 || pairedRounds < 0 || set < 0 || set > 99) return Usage();
     // The window reads its alias store from the user's settings: a folder of our own.
     QTemporaryDir settings;
     if (!settings.isValid()) return 1;
@@ -465,6 +530,7 @@ int main(int argc, char** argv) {
 
         std::array<std::array<TResult, LoopCount>, ModeCount> results;
         std::array<std::vector<double>, LoopCount> firstScreen;
+        std::array<std::vector<TPaired>, ModeCount> paired;
         for (int mode = firstMode; mode < endMode; ++mode) {
             for (int round = 1; round <= rounds; ++round) {
                 // Neither loop always runs after the other (the server cleans up behind a run
@@ -521,6 +587,31 @@ int main(int argc, char** argv) {
                     std::fflush(stdout);
                 }
             }
+            for (int round = 1; round <= pairedRounds; ++round) {
+                const TPaired p =
+                    RunPaired(frm, boxes, raw, list, TMode(mode), pairs[lpLayer], pairs[lpRaw]);
+                for (TLoop loop : {lpLayer, lpRaw}) {
+                    TPair& pair = pairs[loop];
+                    const qint64 moved = Count(raw, ListedAt(pair.To));
+                    if (moved != n || Count(raw, ListedAt(pair.From)) != 0)
+                        throw TRawError(QStringLiteral("%1 %2 mandate by mandate: %3 mandates "
+                                                       "at the new bank")
+                                            .arg(QString::fromUtf8(LoopNames[loop]),
+                                                 QString::fromUtf8(ModeNames[mode]))
+                                            .arg(moved)
+                                            .toStdString());
+                    pair.Swap();
+                }
+                std::printf("  %s mandate by mandate, round %d  window %5.0f µs, client CPU "
+                            "%5.0f µs, %5.1f allocations  raw %5.0f µs, client CPU %5.0f µs, "
+                            "%5.1f allocations\n",
+                            ModeNames[mode], round, p.WindowWall * 1e6 / p.Mandates,
+                            p.WindowCpu * 1e6 / p.Mandates,
+                            double(p.WindowAllocations) / p.Mandates, p.RawWall * 1e6 / p.Mandates,
+                            p.RawCpu * 1e6 / p.Mandates, double(p.RawAllocations) / p.Mandates);
+                std::fflush(stdout);
+                paired[mode].push_back(p);
+            }
         }
 
         std::printf("medians, forced writes %s, %d mandates:\n", forced ? "ON" : "off", n);
@@ -554,6 +645,34 @@ int main(int argc, char** argv) {
                         ModeNames[mode], ratio, ratio >= 0.95 ? "" : "  (below 0.95)", Median(cpus),
                         *std::min_element(rates.begin(), rates.end()),
                         *std::max_element(rates.begin(), rates.end()));
+        }
+        if (pairedRounds > 0) {
+            std::printf("mandate by mandate, window and raw taking turns (%d rounds, the sums "
+                        "of all turns):\n",
+                        pairedRounds);
+            for (int mode = firstMode; mode < endMode; ++mode) {
+                TPaired all;
+                std::vector<double> rates, cpus;
+                for (const TPaired& p : paired[mode]) {
+                    all.WindowWall += p.WindowWall;
+                    all.WindowCpu += p.WindowCpu;
+                    all.RawWall += p.RawWall;
+                    all.RawCpu += p.RawCpu;
+                    all.Mandates += p.Mandates;
+                    rates.push_back(p.RawWall / p.WindowWall);
+                    cpus.push_back(p.WindowCpu / p.RawCpu);
+                }
+                const double ratio = all.RawWall / all.WindowWall;
+                std::printf("  %s  window/raw %.2f%s  client CPU %.0f / %.0f µs (×%.2f)  "
+                            "(rounds: window/raw %.2f to %.2f, CPU ×%.2f to ×%.2f)\n",
+                            ModeNames[mode], ratio, ratio >= 0.95 ? "" : "  (below 0.95)",
+                            all.WindowCpu * 1e6 / all.Mandates, all.RawCpu * 1e6 / all.Mandates,
+                            all.WindowCpu / all.RawCpu,
+                            *std::min_element(rates.begin(), rates.end()),
+                            *std::max_element(rates.begin(), rates.end()),
+                            *std::min_element(cpus.begin(), cpus.end()),
+                            *std::max_element(cpus.begin(), cpus.end()));
+            }
         }
         for (int mode = firstMode; mode < endMode; ++mode) {
             const double with = Median(results[mode][lpLayer].Rate);
