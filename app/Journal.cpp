@@ -215,7 +215,7 @@ std::vector<QStringList> LireCsv(const QByteArray& octets) {
 // TFichierCsv
 
 TFichierCsv::~TFichierCsv() {
-    if (FFd >= 0) ::close(FFd);
+    Fermer();
 }
 
 void TFichierCsv::Echec(const char* action) const {
@@ -243,9 +243,29 @@ bool TFichierCsv::CreerNouveau(const QString& chemin) {
 void TFichierCsv::Remplacer(const QString& chemin) {
     Fermer();
     FChemin = chemin;
-    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                 S_IRUSR | S_IWUSR);
+    // Written beside it under a name of its own, and put in its place only once whole: a run
+    // that fails halfway leaves the file the user had, not the beginning of a new one.
+    const QFileInfo cible(chemin);
+    QByteArray modele =
+        QFile::encodeName(cible.path() + QStringLiteral("/.") + cible.fileName()) + ".XXXXXX";
+    FFd = ::mkostemp(modele.data(), O_CLOEXEC);
     if (FFd < 0) Echec("créé");
+    FTemporaire = modele;
+}
+
+void TFichierCsv::Valider() {
+    if (FTemporaire.isEmpty()) return;
+    Synchroniser();
+    if (::rename(FTemporaire.constData(), QFile::encodeName(FChemin).constData()) != 0)
+        Echec("remplacé");
+    FTemporaire.clear();
+    // The new name on the disk too.
+    const int dossier = ::open(QFile::encodeName(QFileInfo(FChemin).path()).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dossier >= 0) {
+        ::fsync(dossier);
+        ::close(dossier);
+    }
 }
 
 bool TFichierCsv::OuvrirPourAjout(const QString& chemin) {
@@ -278,9 +298,11 @@ void TFichierCsv::Synchroniser() {
 }
 
 void TFichierCsv::Fermer() {
-    if (FFd < 0) return;
-    ::close(FFd);
+    if (FFd >= 0) ::close(FFd);
     FFd = -1;
+    // A replacement never put in place goes.
+    if (!FTemporaire.isEmpty()) ::unlink(FTemporaire.constData());
+    FTemporaire.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,7 +337,7 @@ void ExporterListe(TDataSet& liste, const QString& chemin) {
         liste.First();
         if (position > 1) liste.MoveBy(position - 1);
     }
-    fichier.Synchroniser();
+    fichier.Valider();
 }
 
 QString NomExportParDefaut(const QDate& jour) {

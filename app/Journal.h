@@ -73,8 +73,11 @@ public:
 
     // A new file; false when the name is taken. Raises for any other failure.
     bool CreerNouveau(const QString& chemin);
-    // The file, emptied or created (the export, where the user chose the name).
+    // A file to take the place of `chemin` (the export, where the user chose the name): the
+    // lines go to a new file beside it, which Valider() puts in its place; closed before,
+    // the new file is removed and `chemin` stays as it was.
     void Remplacer(const QString& chemin);
+    void Valider();
     // An existing file to add lines to, locked against every other writer; false when another
     // holds it (a run still going in another program).
     bool OuvrirPourAjout(const QString& chemin);
@@ -89,6 +92,7 @@ private:
 
     int FFd = -1;
     QString FChemin;
+    QByteArray FTemporaire;
 };
 
 // The mandate list as the window holds it, every row, its fields' names as the header; the

@@ -916,6 +916,44 @@ TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
     EXPECT_EQ(QDir(dossier.path()).entryList(QDir::Files), QStringList{S("export.csv")});
 }
 
+TEST_F(Changement, AnExportThatFailsHalfwayLeavesTheFileItWasToReplace) {
+    for (int i = 10; i < 60; ++i)
+        Ajouter(QStringLiteral("70000010%1").arg(i), -1, BanqueAncienne,
+                "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
+    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    // The same list, but with a late row the server cannot read: met only as the export reads
+    // on.
+    frm->idsBanque->Close();
+    frm->idsBanque->SelectSQL().Add(S("AND (1 / (CMAN_ID - 7000001050) <> 0)"));
+    frm->idsBanque->Open();
+    ASSERT_TRUE(boxes.errors.empty());
+    QTemporaryDir dossier;
+    const QString chemin = dossier.filePath(S("export.csv"));
+    {
+        QFile avant(chemin);
+        ASSERT_TRUE(avant.open(QIODevice::WriteOnly));
+        avant.write("l'export d'hier\r\n");
+    }
+    SetSaveFileHandler([&](const QString&, const QString&) { return chemin; });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(nullptr);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(Octets(chemin), QByteArray("l'export d'hier\r\n"));
+    EXPECT_EQ(QDir(dossier.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{S("export.csv")});
+
+    // Once the list reads whole, the same file is replaced, private as every export.
+    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    SetSaveFileHandler([&](const QString&, const QString&) { return chemin; });
+    frm->actExporter->trigger();
+    SetSaveFileHandler(nullptr);
+    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(Octets(chemin).count("\r\n"), 1 + 53);
+    EXPECT_EQ(Mode(chemin), mode_t(0600));
+    EXPECT_EQ(QDir(dossier.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{S("export.csv")});
+}
+
 namespace {
 
 // Stands in for the desktop's file manager.
