@@ -543,6 +543,8 @@ void TFIBDatabase::InternalClose(bool Force) {
         }
     }
     DropAttachment(Force);
+    // Forced or not: a connection made again is another attachment.
+    vAttachmentID = -1;
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
         TFIBBase* base = FFIBBases[i];
         if (base && base->OnDatabaseDisconnected) base->OnDatabaseDisconnected(base);

@@ -156,6 +156,15 @@ TEST_F(Window, ConnectsReadsServerFactsAndDisconnects) {
     // Without a connection the parameter lines decide.
     EXPECT_FALSE(Db->IsUnicodeConnect());
     EXPECT_EQ(Db->BytesInUnicodeChar(4), 1);
+    // A forced close (a lost server) forgets the attachment too: the next one is the server's
+    // new one, which numbers its attachments upwards.
+    Db->Open(true);
+    const qint32 avant = Db->AttachmentID();
+    Db->ForceClose();
+    EXPECT_EQ(Db->AttachmentID(), -1);
+    Db->Open(true);
+    EXPECT_GT(Db->AttachmentID(), avant);
+    Db->Close();
 
     TFIBDatabase plain;
     Configure(plain, Db->DBName());
