@@ -246,6 +246,14 @@ protected:
             chemins << dossier.filePath(nom);
         return chemins;
     }
+    // Fifty mandates more than the fixture's, more rows than the grid asks for at first, and
+    // all 53 listed.
+    void ListerCinquanteDePlus() {
+        for (int i = 10; i < 60; ++i)
+            Ajouter(QStringLiteral("70000010%1").arg(i), -1, BanqueAncienne,
+                    "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
+        ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    }
     static QByteArray Octets(const QString& chemin) {
         QFile f(chemin);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << chemin.toStdString();
@@ -860,11 +868,7 @@ TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
 }
 
 TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
-    // More rows than the grid asks for at first.
-    for (int i = 10; i < 60; ++i)
-        Ajouter(QStringLiteral("70000010%1").arg(i), -1, BanqueAncienne,
-                "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
-    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    ASSERT_NO_FATAL_FAILURE(ListerCinquanteDePlus());
     frm->idsBanque->First();
     frm->idsBanque->MoveBy(2);
     const QString courant = frm->idsBanqueCMAN_ID->AsString();
@@ -917,10 +921,7 @@ TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
 }
 
 TEST_F(Changement, AnExportThatFailsHalfwayLeavesTheFileItWasToReplace) {
-    for (int i = 10; i < 60; ++i)
-        Ajouter(QStringLiteral("70000010%1").arg(i), -1, BanqueAncienne,
-                "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
-    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
+    ASSERT_NO_FATAL_FAILURE(ListerCinquanteDePlus());
     // The same list, but with a late row the server cannot read: met only as the export reads
     // on.
     frm->idsBanque->Close();
