@@ -9,8 +9,9 @@
 // « Recréer » leaves the old rows inactive at the bank they leave, where the list (active
 // mandates only) no longer sees them. The window runs twice, with its change journal and
 // without it, so that the journal's cost shows against the same window in the same process.
-// Last, the window (with its journal) and the raw loop take turns mandate by mandate on their
-// own sets, which tells their costs per mandate apart from the machine's swings.
+// Last, the window (with its journal, then without it) and the raw loop take turns mandate by
+// mandate on their own sets, which tells their costs per mandate apart from the machine's
+// swings.
 #include "Application.h"
 #include "Dialogs.h"
 #include "Journal.h"
@@ -303,8 +304,8 @@ struct TPaired {
 };
 
 TPaired RunPaired(TfrmPrincipale& frm, TBoxes& boxes, TRawSession& raw, TRawList& list, TMode mode,
-                  const TPair& window, const TPair& rawPair) {
-    frm.SansJournal = false;
+                  bool sansJournal, const TPair& window, const TPair& rawPair) {
+    frm.SansJournal = sansJournal;
     ChooseBanks(frm, window);
     frm.rgoMandat->SetItemIndex(mode);
     frm.edtAncienGuichet->clear();
@@ -530,7 +531,8 @@ int main(int argc, char** argv) {
 
         std::array<std::array<TResult, LoopCount>, ModeCount> results;
         std::array<std::vector<double>, LoopCount> firstScreen;
-        std::array<std::vector<TPaired>, ModeCount> paired;
+        // Indexed by the window's loop: with its journal or without.
+        std::array<std::array<std::vector<TPaired>, 2>, ModeCount> paired;
         for (int mode = firstMode; mode < endMode; ++mode) {
             for (int round = 1; round <= rounds; ++round) {
                 // Neither loop always runs after the other (the server cleans up behind a run
@@ -587,30 +589,38 @@ int main(int argc, char** argv) {
                     std::fflush(stdout);
                 }
             }
+            // The window with its journal and without it, each against the raw loop, in an
+            // order that turns with the rounds.
             for (int round = 1; round <= pairedRounds; ++round) {
-                const TPaired p =
-                    RunPaired(frm, boxes, raw, list, TMode(mode), pairs[lpLayer], pairs[lpRaw]);
-                for (TLoop loop : {lpLayer, lpRaw}) {
-                    TPair& pair = pairs[loop];
-                    const qint64 moved = Count(raw, ListedAt(pair.To));
-                    if (moved != n || Count(raw, ListedAt(pair.From)) != 0)
-                        throw TRawError(QStringLiteral("%1 %2 mandate by mandate: %3 mandates "
-                                                       "at the new bank")
-                                            .arg(QString::fromUtf8(LoopNames[loop]),
-                                                 QString::fromUtf8(ModeNames[mode]))
-                                            .arg(moved)
-                                            .toStdString());
-                    pair.Swap();
+                std::array<TLoop, 2> windows = {lpLayer, lpLayerSansJournal};
+                if (round % 2 == 0) std::swap(windows[0], windows[1]);
+                for (TLoop window : windows) {
+                    const TPaired p =
+                        RunPaired(frm, boxes, raw, list, TMode(mode), window == lpLayerSansJournal,
+                                  pairs[window], pairs[lpRaw]);
+                    for (TLoop loop : {window, lpRaw}) {
+                        TPair& pair = pairs[loop];
+                        const qint64 moved = Count(raw, ListedAt(pair.To));
+                        if (moved != n || Count(raw, ListedAt(pair.From)) != 0)
+                            throw TRawError(QStringLiteral("%1 %2 mandate by mandate: %3 "
+                                                           "mandates at the new bank")
+                                                .arg(QString::fromUtf8(LoopNames[loop]),
+                                                     QString::fromUtf8(ModeNames[mode]))
+                                                .arg(moved)
+                                                .toStdString());
+                        pair.Swap();
+                    }
+                    std::printf("  %s mandate by mandate, round %d  %s %5.0f µs, client CPU "
+                                "%5.0f µs, %5.1f allocations  raw %5.0f µs, client CPU %5.0f "
+                                "µs, %5.1f allocations\n",
+                                ModeNames[mode], round, LoopNames[window],
+                                p.WindowWall * 1e6 / p.Mandates, p.WindowCpu * 1e6 / p.Mandates,
+                                double(p.WindowAllocations) / p.Mandates,
+                                p.RawWall * 1e6 / p.Mandates, p.RawCpu * 1e6 / p.Mandates,
+                                double(p.RawAllocations) / p.Mandates);
+                    std::fflush(stdout);
+                    paired[mode][window].push_back(p);
                 }
-                std::printf("  %s mandate by mandate, round %d  window %5.0f µs, client CPU "
-                            "%5.0f µs, %5.1f allocations  raw %5.0f µs, client CPU %5.0f µs, "
-                            "%5.1f allocations\n",
-                            ModeNames[mode], round, p.WindowWall * 1e6 / p.Mandates,
-                            p.WindowCpu * 1e6 / p.Mandates,
-                            double(p.WindowAllocations) / p.Mandates, p.RawWall * 1e6 / p.Mandates,
-                            p.RawCpu * 1e6 / p.Mandates, double(p.RawAllocations) / p.Mandates);
-                std::fflush(stdout);
-                paired[mode].push_back(p);
             }
         }
 
@@ -650,29 +660,31 @@ int main(int argc, char** argv) {
             std::printf("mandate by mandate, window and raw taking turns (%d rounds, the sums "
                         "of all turns):\n",
                         pairedRounds);
-            for (int mode = firstMode; mode < endMode; ++mode) {
-                TPaired all;
-                std::vector<double> rates, cpus;
-                for (const TPaired& p : paired[mode]) {
-                    all.WindowWall += p.WindowWall;
-                    all.WindowCpu += p.WindowCpu;
-                    all.RawWall += p.RawWall;
-                    all.RawCpu += p.RawCpu;
-                    all.Mandates += p.Mandates;
-                    rates.push_back(p.RawWall / p.WindowWall);
-                    cpus.push_back(p.WindowCpu / p.RawCpu);
+            for (int mode = firstMode; mode < endMode; ++mode)
+                for (TLoop window : {lpLayer, lpLayerSansJournal}) {
+                    TPaired all;
+                    std::vector<double> rates, cpus;
+                    for (const TPaired& p : paired[mode][window]) {
+                        all.WindowWall += p.WindowWall;
+                        all.WindowCpu += p.WindowCpu;
+                        all.RawWall += p.RawWall;
+                        all.RawCpu += p.RawCpu;
+                        all.Mandates += p.Mandates;
+                        rates.push_back(p.RawWall / p.WindowWall);
+                        cpus.push_back(p.WindowCpu / p.RawCpu);
+                    }
+                    const double ratio = all.RawWall / all.WindowWall;
+                    std::printf("  %s  %s/raw %.2f%s  client CPU %.0f / %.0f µs (×%.2f)  "
+                                "(rounds: %.2f to %.2f, CPU ×%.2f to ×%.2f)\n",
+                                ModeNames[mode], window == lpLayer ? "window" : "w/o jnl", ratio,
+                                ratio >= 0.95 ? "" : "  (below 0.95)",
+                                all.WindowCpu * 1e6 / all.Mandates, all.RawCpu * 1e6 / all.Mandates,
+                                all.WindowCpu / all.RawCpu,
+                                *std::min_element(rates.begin(), rates.end()),
+                                *std::max_element(rates.begin(), rates.end()),
+                                *std::min_element(cpus.begin(), cpus.end()),
+                                *std::max_element(cpus.begin(), cpus.end()));
                 }
-                const double ratio = all.RawWall / all.WindowWall;
-                std::printf("  %s  window/raw %.2f%s  client CPU %.0f / %.0f µs (×%.2f)  "
-                            "(rounds: window/raw %.2f to %.2f, CPU ×%.2f to ×%.2f)\n",
-                            ModeNames[mode], ratio, ratio >= 0.95 ? "" : "  (below 0.95)",
-                            all.WindowCpu * 1e6 / all.Mandates, all.RawCpu * 1e6 / all.Mandates,
-                            all.WindowCpu / all.RawCpu,
-                            *std::min_element(rates.begin(), rates.end()),
-                            *std::max_element(rates.begin(), rates.end()),
-                            *std::min_element(cpus.begin(), cpus.end()),
-                            *std::max_element(cpus.begin(), cpus.end()));
-            }
         }
         for (int mode = firstMode; mode < endMode; ++mode) {
             const double with = Median(results[mode][lpLayer].Rate);
