@@ -279,6 +279,15 @@ void ChooseBanks(TfrmPrincipale& frm, const TPair& pair) {
     frm.Nouveau_Nom = pair.To.Nom;
 }
 
+// The window set for a run of `pair` in `mode`, branch boxes empty, ready for « Vérifier ».
+void SetUpWindow(TfrmPrincipale& frm, const TPair& pair, TMode mode, bool sansJournal) {
+    frm.SansJournal = sansJournal;
+    ChooseBanks(frm, pair);
+    frm.rgoMandat->SetItemIndex(mode);
+    frm.edtAncienGuichet->clear();
+    frm.edtNouveauGuichet->clear();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Mandate by mandate
 
@@ -292,6 +301,7 @@ struct TPaired {
     double WindowWall = 0, WindowCpu = 0, RawWall = 0, RawCpu = 0;
     std::uint64_t WindowAllocations = 0, RawAllocations = 0;
     int Mandates = 0;
+    int Failures = 0; // mandates rolled back, and boxes shown
     void Add(const TMark& windowStart, const TMark& windowEnd, const TMark& rawEnd) {
         WindowWall += windowEnd.Wall - windowStart.Wall;
         WindowCpu += windowEnd.Cpu - windowStart.Cpu;
@@ -301,15 +311,22 @@ struct TPaired {
         RawAllocations += rawEnd.Allocations - windowEnd.Allocations;
         ++Mandates;
     }
+    TPaired& operator+=(const TPaired& p) {
+        WindowWall += p.WindowWall;
+        WindowCpu += p.WindowCpu;
+        WindowAllocations += p.WindowAllocations;
+        RawWall += p.RawWall;
+        RawCpu += p.RawCpu;
+        RawAllocations += p.RawAllocations;
+        Mandates += p.Mandates;
+        Failures += p.Failures;
+        return *this;
+    }
 };
 
 TPaired RunPaired(TfrmPrincipale& frm, TBoxes& boxes, TRawSession& raw, TRawList& list, TMode mode,
                   bool sansJournal, const TPair& window, const TPair& rawPair) {
-    frm.SansJournal = sansJournal;
-    ChooseBanks(frm, window);
-    frm.rgoMandat->SetItemIndex(mode);
-    frm.edtAncienGuichet->clear();
-    frm.edtNouveauGuichet->clear();
+    SetUpWindow(frm, window, mode, sansJournal);
     frm.btnVerifier->click();
     list.Open(rawPair.From);
     list.FetchAll();
@@ -330,12 +347,7 @@ TPaired RunPaired(TfrmPrincipale& frm, TBoxes& boxes, TRawSession& raw, TRawList
     frm.btnChanger->click();
     QCoreApplication::processEvents();
     frm.OnProgression = nullptr;
-    failures += int(boxes.Said.size());
-    if (failures != 0)
-        throw TRawError(QStringLiteral("mandate by mandate: %1 failures %2")
-                            .arg(failures)
-                            .arg(boxes.Said.join(u' '))
-                            .toStdString());
+    paired.Failures = failures + int(boxes.Said.size());
     return paired;
 }
 
@@ -431,6 +443,21 @@ void GiveMandates(TRawSession& s, const TBank& bank, int n) {
 
 QString ListedAt(const TBank& bank) {
     return QStringLiteral("CMAN_ACTIF = -1 AND CMAN_IDBANQ = %1").arg(bank.Id);
+}
+
+// After a run of `pair`: every one of its n mandates at the new bank and none left at the old,
+// else what went wrong; then the pair turned for the next run.
+void CheckMovedAndSwap(TRawSession& raw, TPair& pair, int n, const QString& what, int failures,
+                       const QStringList& said) {
+    const qint64 moved = Count(raw, ListedAt(pair.To));
+    if (failures != 0 || moved != n || Count(raw, ListedAt(pair.From)) != 0)
+        throw TRawError(QStringLiteral("%1: %2 mandates at the new bank, %3 failures %4")
+                            .arg(what)
+                            .arg(moved)
+                            .arg(failures)
+                            .arg(said.join(u' '))
+                            .toStdString());
+    pair.Swap();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -545,11 +572,7 @@ int main(int argc, char** argv) {
                     int failures = 0;
                     TMeasure listing, run;
                     if (loop != lpRaw) {
-                        frm.SansJournal = loop == lpLayerSansJournal;
-                        ChooseBanks(frm, pair);
-                        frm.rgoMandat->SetItemIndex(mode);
-                        frm.edtAncienGuichet->clear();
-                        frm.edtNouveauGuichet->clear();
+                        SetUpWindow(frm, pair, TMode(mode), loop == lpLayerSansJournal);
                         TMeasureScope l;
                         frm.btnVerifier->click();
                         listing = l.Stop();
@@ -566,17 +589,10 @@ int main(int argc, char** argv) {
                         failures = RunRaw(raw, list, TMode(mode), pair);
                         run = r.Stop();
                     }
-                    const qint64 moved = Count(raw, ListedAt(pair.To));
-                    if (failures != 0 || moved != n || Count(raw, ListedAt(pair.From)) != 0)
-                        throw TRawError(QStringLiteral("%1 %2: %3 mandates at the new bank, "
-                                                       "%4 failures %5")
-                                            .arg(QString::fromUtf8(LoopNames[loop]),
-                                                 QString::fromUtf8(ModeNames[mode]))
-                                            .arg(moved)
-                                            .arg(failures)
-                                            .arg(boxes.Said.join(u' '))
-                                            .toStdString());
-                    pair.Swap();
+                    CheckMovedAndSwap(raw, pair, n,
+                                      QString::fromUtf8(LoopNames[loop]) + u' ' +
+                                          QString::fromUtf8(ModeNames[mode]),
+                                      failures, boxes.Said);
                     results[mode][loop].Rate.push_back(n / run.Seconds);
                     results[mode][loop].Cpu.push_back(run.CpuSeconds * 1e6 / n);
                     results[mode][loop].Allocs.push_back(double(run.Allocations) / n);
@@ -598,18 +614,12 @@ int main(int argc, char** argv) {
                     const TPaired p =
                         RunPaired(frm, boxes, raw, list, TMode(mode), window == lpLayerSansJournal,
                                   pairs[window], pairs[lpRaw]);
-                    for (TLoop loop : {window, lpRaw}) {
-                        TPair& pair = pairs[loop];
-                        const qint64 moved = Count(raw, ListedAt(pair.To));
-                        if (moved != n || Count(raw, ListedAt(pair.From)) != 0)
-                            throw TRawError(QStringLiteral("%1 %2 mandate by mandate: %3 "
-                                                           "mandates at the new bank")
-                                                .arg(QString::fromUtf8(LoopNames[loop]),
-                                                     QString::fromUtf8(ModeNames[mode]))
-                                                .arg(moved)
-                                                .toStdString());
-                        pair.Swap();
-                    }
+                    for (TLoop loop : {window, lpRaw})
+                        CheckMovedAndSwap(raw, pairs[loop], n,
+                                          QString::fromUtf8(LoopNames[loop]) + u' ' +
+                                              QString::fromUtf8(ModeNames[mode]) +
+                                              QStringLiteral(" mandate by mandate"),
+                                          p.Failures, boxes.Said);
                     std::printf("  %s mandate by mandate, round %d  %s %5.0f µs, client CPU "
                                 "%5.0f µs, %5.1f allocations  raw %5.0f µs, client CPU %5.0f "
                                 "µs, %5.1f allocations\n",
@@ -665,11 +675,7 @@ int main(int argc, char** argv) {
                     TPaired all;
                     std::vector<double> rates, cpus;
                     for (const TPaired& p : paired[mode][window]) {
-                        all.WindowWall += p.WindowWall;
-                        all.WindowCpu += p.WindowCpu;
-                        all.RawWall += p.RawWall;
-                        all.RawCpu += p.RawCpu;
-                        all.Mandates += p.Mandates;
+                        all += p;
                         rates.push_back(p.RawWall / p.WindowWall);
                         cpus.push_back(p.WindowCpu / p.RawCpu);
                     }
