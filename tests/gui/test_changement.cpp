@@ -254,6 +254,12 @@ protected:
                     "FR7699999678901234567890123", QStringLiteral("R%1").arg(i));
         ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
     }
+    // « Exporter la liste… », the user choosing `chemin` (empty: cancelled).
+    void Exporter(const QString& chemin) {
+        SetSaveFileHandler([&](const QString&, const QString&) { return chemin; });
+        frm->actExporter->trigger();
+        SetSaveFileHandler(nullptr);
+    }
     static QByteArray Octets(const QString& chemin) {
         QFile f(chemin);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << chemin.toStdString();
@@ -834,9 +840,7 @@ TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
     // The export first, while the list holds M1.
     QTemporaryDir dossier;
     const QString exporte = dossier.filePath(S("liste.csv"));
-    SetSaveFileHandler([&](const QString&, const QString&) { return exporte; });
-    frm->actExporter->trigger();
-    SetSaveFileHandler(nullptr);
+    Exporter(exporte);
     EXPECT_EQ(QString::fromUtf8(Octets(exporte)),
               S("\xEF\xBB\xBF"
                 "CMAN_ID;CMAN_IDCLI;NP;CMAN_ACTIF;CMAN_IDBANQ;CMAN_IBAN;CMAN_BIC;CMAN_NOMBANQUE;"
@@ -907,12 +911,8 @@ TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
 
     // Cancelled: nothing written. Into a folder that does not exist: the error box, and the
     // list as it was.
-    SetSaveFileHandler([](const QString&, const QString&) { return QString(); });
-    frm->actExporter->trigger();
-    SetSaveFileHandler(
-        [&](const QString&, const QString&) { return dossier.filePath(S("absent/export.csv")); });
-    frm->actExporter->trigger();
-    SetSaveFileHandler(nullptr);
+    Exporter(QString());
+    Exporter(dossier.filePath(S("absent/export.csv")));
     ASSERT_EQ(boxes.errors.size(), 1u);
     EXPECT_TRUE(boxes.errors[0].text.startsWith(S("Le fichier ")))
         << boxes.errors[0].text.toStdString();
@@ -935,9 +935,7 @@ TEST_F(Changement, AnExportThatFailsHalfwayLeavesTheFileItWasToReplace) {
         ASSERT_TRUE(avant.open(QIODevice::WriteOnly));
         avant.write("l'export d'hier\r\n");
     }
-    SetSaveFileHandler([&](const QString&, const QString&) { return chemin; });
-    frm->actExporter->trigger();
-    SetSaveFileHandler(nullptr);
+    Exporter(chemin);
     ASSERT_EQ(boxes.errors.size(), 1u);
     EXPECT_EQ(Octets(chemin), QByteArray("l'export d'hier\r\n"));
     EXPECT_EQ(QDir(dossier.path()).entryList(QDir::Files | QDir::Hidden),
@@ -945,9 +943,7 @@ TEST_F(Changement, AnExportThatFailsHalfwayLeavesTheFileItWasToReplace) {
 
     // Once the list reads whole, the same file is replaced, private as every export.
     ASSERT_EQ(Verifier(QString(), QString(), false).size(), 53);
-    SetSaveFileHandler([&](const QString&, const QString&) { return chemin; });
-    frm->actExporter->trigger();
-    SetSaveFileHandler(nullptr);
+    Exporter(chemin);
     EXPECT_EQ(boxes.errors.size(), 1u);
     EXPECT_EQ(Octets(chemin).count("\r\n"), 1 + 53);
     EXPECT_EQ(Mode(chemin), mode_t(0600));
