@@ -582,8 +582,20 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
     tr.StartTransaction();
     try {
         q.Prepare();
-        q.ParamByName(QStringLiteral("REF"))->SetAsString(ligne.nouvelleReference);
-        q.ParamByName(QStringLiteral("IBAN"))->SetAsString(ligne.nouvelIban);
+        TFIBXSQLVAR* reference = q.ParamByName(QStringLiteral("REF"));
+        TFIBXSQLVAR* iban = q.ParamByName(QStringLiteral("IBAN"));
+        // A line edited by hand may name a reference or an IBAN no row can hold (longer than
+        // the column, or past its 8-bit character set). No copy can have it, and the server,
+        // asked, would refuse the statement and stop the completion of every other journal.
+        const auto tient = [](const QString& texte, const TFIBXSQLVAR* colonne) {
+            return texte.size() <= colonne->Size() &&
+                   std::all_of(texte.begin(), texte.end(),
+                               [](QChar c) { return c.unicode() <= 0xFF; });
+        };
+        const bool copiesPossibles =
+            tient(ligne.nouvelleReference, reference) && tient(ligne.nouvelIban, iban);
+        reference->SetAsString(copiesPossibles ? ligne.nouvelleReference : QString());
+        iban->SetAsString(copiesPossibles ? ligne.nouvelIban : QString());
         q.ExecQuery();
         if (!q.Eof()) {
             etat.trouve = true;
@@ -591,7 +603,7 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
             etat.bic = q.Fields(1)->AsString();
             etat.banque = q.Fields(2)->IsNull() ? QString() : q.Fields(2)->AsString();
             etat.actif = q.Fields(3)->AsString() == QLatin1String("-1");
-            etat.copies = q.Fields(4)->AsString().toInt();
+            etat.copies = copiesPossibles ? q.Fields(4)->AsString().toInt() : 0;
         }
         q.Close();
         tr.Commit();
@@ -660,8 +672,12 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
     std::sort(enCours.begin(), enCours.end(),
               [](const TDerniere* a, const TDerniere* b) { return a->ordre < b->ordre; });
 
-    // A line cut short by a power loss stays as it is; ours start on a line of their own.
-    if (!octets.endsWith("\r\n")) fichier.Ecrire(QByteArrayLiteral("\r\n"));
+    // A line cut short by a power loss stays as it is; ours start on a line of their own. Cut
+    // inside a quoted field, it is closed first: else the field would run on through our lines.
+    if (LireCsv(octets + QByteArrayLiteral("\r\n")).size() == lignes.size())
+        fichier.Ecrire(QByteArrayLiteral("\"\r\n"));
+    else if (!octets.endsWith("\r\n"))
+        fichier.Ecrire(QByteArrayLiteral("\r\n"));
     const QString maintenant = Horodatage(QDateTime::currentDateTime());
     TLigneCsv csv;
     for (const TDerniere* d : enCours) {

@@ -90,7 +90,10 @@ QString ModifierSQL(const QString& mandateId) {
 }
 
 QString RecreerDeactivateSQL(const QString& mandateId) {
-    return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = ") + mandateId;
+    // The list may be older than the row: a mandate ended since (by the client, or recreated
+    // from another workstation) is left alone, and the count of rows it changed tells so.
+    return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = ") + mandateId +
+           QStringLiteral(" AND CMAN_ACTIF = -1");
 }
 
 QString RecreerInsertSQL(const QString& mandateId, qint64 newBankId, const QString& newIban,

@@ -717,8 +717,14 @@ QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, co
             qryLocale->SQL().SetText(RecreerDeactivateSQL(id));
             qryLocale->Prepare();
             qryLocale->ExecQuery();
+            // Ended since the listing, or gone: nothing to copy, and nothing was changed.
+            const bool actif = qryLocale->RowsAffected() == 1;
             qryLocale->Close();
             qryLocale->FreeHandle();
+            if (!actif) {
+                transLocale->Rollback();
+                return Motif::Inactif;
+            }
             qryLocale->SQL().SetText(
                 RecreerInsertSQL(id, Nouveau_ID, iban, Nouveau_BIC, Nouveau_Nom));
             qryLocale->Prepare();

@@ -128,6 +128,26 @@ public:
                  "isc_dsql_execute");
         Free();
     }
+    // Executes an update and answers how many rows it changed, as the window asks of its
+    // « Recréer » deactivation.
+    int ExecuteUpdate(isc_tr_handle& tr) {
+        FS.Check(FS.Lib().isc_dsql_execute(FS.Status(), &tr, &FSt, Dialect, nullptr),
+                 "isc_dsql_execute");
+        const char item = isc_info_sql_records;
+        char answer[64] = {};
+        FS.Check(FS.Lib().isc_dsql_sql_info(FS.Status(), &FSt, 1, &item, sizeof answer, answer),
+                 "isc_dsql_sql_info");
+        int updated = 0;
+        // isc_info_sql_records, its length, then counts: a code, a 2-byte length, a value.
+        for (int i = 3; i < int(sizeof answer) - 2 && answer[i] != isc_info_end;) {
+            const int length = int(FS.Lib().isc_vax_integer(answer + i + 1, 2));
+            if (answer[i] == isc_info_req_update_count)
+                updated = int(FS.Lib().isc_vax_integer(answer + i + 3, short(length)));
+            i += 3 + length;
+        }
+        Free();
+        return updated;
+    }
     void Free() {
         if (FSt) FS.Check(FS.Lib().isc_dsql_free_statement(FS.Status(), &FSt, DSQL_drop), "free");
     }
@@ -216,7 +236,11 @@ bool RawWrite(TRawSession& s, TRawStatement& st, TRawParams& params, TMode mode,
     try {
         if (mode == mdRecreer) {
             st.Prepare(tr, RecreerDeactivateSQL(id).toLatin1(), 1);
-            st.Execute(tr, nullptr);
+            // Ended since the listing: nothing to copy.
+            if (st.ExecuteUpdate(tr) != 1) {
+                s.RollbackQuietly(tr);
+                return false;
+            }
             QByteArray reference =
                 RecreerReference(QString::fromLatin1(rows.Text(m, 4))).toLatin1();
             st.Prepare(

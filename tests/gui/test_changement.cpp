@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -500,6 +501,33 @@ TEST_F(Changement, RecreerPassesOverEndedMandatesAndNeverCopiesTwice) {
     Changer(0);
     EXPECT_EQ(base.Mandat(M3).section(u'|', 4, 4), BanqueNouvelle);
     EXPECT_EQ(base.Mandat(M3).section(u'|', 2, 2), QStringLiteral("0"));
+}
+
+TEST_F(Changement, RecreerNeverCopiesAMandateEndedSinceTheListing) {
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    // While the list is on screen: the client ends M1, and another workstation recreates M2.
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = ") + M1);
+    auto ici = std::move(frm);
+    frm = std::make_unique<TfrmPrincipale>();
+    Choisir();
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M2}));
+    Changer(1);
+    frm = std::move(ici);
+    const QStringList apresAutre = base.Mandats();
+    const qint64 generateur = base.Generateur();
+
+    Changer(1);
+    // Neither comes back to life as an active copy, and the box says so.
+    EXPECT_EQ(base.Generateur(), generateur);
+    EXPECT_EQ(base.Mandats(), apresAutre);
+    EXPECT_EQ(base.Lignes(S("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_IDCLI = ") + Client +
+                          S(" AND CMAN_ACTIF = -1 AND CMAN_IDBANQ = ") + BanqueNouvelle),
+              QStringList{S("1")});
+    EXPECT_EQ(Boite(), QStringList({S("2 mandats sur 2 n'ont pas pu être changés : ils restent "
+                                      "dans la liste."),
+                                    S("inactifs (non recréés) : 2")}));
+    for (const QString& l : LignesJournal())
+        EXPECT_FALSE(l.startsWith(S("Recréer;CHANGE;"))) << l.toStdString();
 }
 
 TEST_F(Changement, ALockedMandateIsPassedOverAndReported) {
@@ -1063,6 +1091,95 @@ TEST_F(Changement, AJournalTheSystemStopsTakingStopsTheRunAndKeepsEveryCommitNam
         EXPECT_FALSE(l.contains(ordre[1])) << l.join(u';').toStdString();
         EXPECT_FALSE(l.contains(ordre[2])) << l.join(u';').toStdString();
     }
+}
+
+TEST_F(Changement, AWriteCutShortInsideAQuotedNameLeavesTheCompletionReadable) {
+    // A name that must go between quotes, long enough for the cut to land inside it.
+    base.Executer(S("UPDATE CLIENTS SET CLI_NOM = 'RAVTEST; de la Tour d''Auvergne' WHERE "
+                    "CLI_ID = ") +
+                  Client);
+    const QStringList ordre = (Verifier(QString(), QString(), false), Listes(false));
+    ASSERT_EQ(ordre.size(), 3);
+    // Once the first mandate is committed, its CHANGE line (sent with the next EN_COURS) is
+    // cut short a few bytes past the opening quote of the client's name.
+    rlimit limite{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limite), 0);
+    const rlimit sans = limite;
+    const auto signalAvant = std::signal(SIGXFSZ, SIG_IGN);
+    QString chemin;
+    frm->OnProgression = [&](int fait, int) {
+        if (fait != 1) return;
+        chemin = Journaux().last();
+        const QByteArray octets = Octets(chemin);
+        const qsizetype debut = octets.lastIndexOf("\r\n", octets.size() - 3) + 2;
+        const qsizetype guillemet = octets.indexOf('"', debut) - debut;
+        // The CHANGE line is two bytes shorter than the EN_COURS line up to the name.
+        limite.rlim_cur = rlim_t(octets.size() + guillemet - 2 + 6);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+    };
+    Changer(0);
+    ::setrlimit(RLIMIT_FSIZE, &sans);
+    std::signal(SIGXFSZ, signalAvant);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    ASSERT_EQ(base.Mandat(ordre[0]).section(u'|', 4, 4), BanqueNouvelle);
+    ASSERT_TRUE(Octets(chemin).endsWith("\"RAVTE")) << Octets(chemin).right(80).toStdString();
+
+    // The next listing completes the journal: read back, the committed mandate's last line is
+    // its CHANGE, and no line of the journal stays EN_COURS.
+    Verifier(QString(), QString(), false);
+    std::map<QString, QString> dernier;
+    for (const QStringList& l : LireCsv(Octets(chemin))) {
+        TModeChangement mode{};
+        TLigneJournal ligne;
+        if (LireLigneJournal(l, mode, ligne)) dernier[ligne.id] = ligne.resultat;
+    }
+    EXPECT_EQ(dernier[ordre[0]].toStdString(), "CHANGE") << Octets(chemin).toStdString();
+    for (const auto& [id, resultat] : dernier)
+        EXPECT_NE(resultat.toStdString(), "EN_COURS") << id.toStdString();
+    // And a later start finds nothing left to do.
+    const QByteArray complete = Octets(chemin);
+    frm = std::make_unique<TfrmPrincipale>();
+    EXPECT_EQ(Octets(chemin), complete);
+}
+
+TEST_F(Changement, AJournalEditedByHandDoesNotStopTheCompletionOfTheOthers) {
+    // Two journals left pending by kills, the older one "corrected" by hand in a spreadsheet:
+    // a reference past the column's 35 characters, then one with a character Latin-1 lacks.
+    const QString dossier = CreerDossierJournaux();
+    const auto journal = [&](const QString& nom, const QString& reference) {
+        QFile f(dossier + u'/' + nom);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        TLigneCsv csv;
+        csv.Commencer();
+        for (const QString& champ : EnTeteJournal())
+            csv.Valeur(champ);
+        f.write(TLigneCsv::Bom() + csv.Terminer());
+        csv.Commencer();
+        for (const QString& champ :
+             {S("2026-01-01T00:00:00+01:00"), S("Recréer"), S("EN_COURS"), QString(), M1, Client,
+              S("RAVTEST Jeanne"), S("RUM-0001"), reference, S("FR7699999678901234567890123"),
+              S("FR7612345678901234567890104"), S("ANCIFRPPXXX"), S("OUESFRPPXXX"), BanqueAncienne,
+              BanqueNouvelle, QString()})
+            csv.Texte(champ);
+        f.write(csv.Terminer());
+        return f.fileName();
+    };
+    const QString longue = journal(S("2026-01-01_000000_Recreer.csv"), QString(40, u'R'));
+    const QString euro = journal(S("2026-01-01_000001_Recreer.csv"), S("RUM-0001€"));
+    const QString juste = journal(S("2026-01-02_000000_Recreer.csv"), S("RUM-0001N"));
+
+    frm = std::make_unique<TfrmPrincipale>();
+    EXPECT_TRUE(boxes.errors.empty()) << boxes.errors.front().text.toStdString();
+    // M1 was never touched: every journal says so now.
+    for (const QString& chemin : {longue, euro, juste}) {
+        const std::vector<QStringList> lignes = LireCsv(Octets(chemin));
+        TModeChangement mode{};
+        TLigneJournal derniere;
+        ASSERT_TRUE(LireLigneJournal(lignes.back(), mode, derniere)) << chemin.toStdString();
+        EXPECT_EQ(derniere.resultat.toStdString(), "ECARTE") << chemin.toStdString();
+        EXPECT_EQ(derniere.motif, Motif::Interrompu) << chemin.toStdString();
+    }
+    EXPECT_EQ(base.Mandat(M1), Avant(M1));
 }
 
 TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {

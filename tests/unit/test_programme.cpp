@@ -16,7 +16,7 @@ TEST(Programme, ChangeRunStatementsAreTheProgramsTexts) {
               S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, CMAN_IDBANQ = :P2 "
                 "WHERE CMAN_ID = 1234"));
     EXPECT_EQ(RecreerDeactivateSQL(S("77")),
-              S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = 77"));
+              S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = 77 AND CMAN_ACTIF = -1"));
     // An identifier past 32 bits keeps all its digits; quotes inside values are doubled, and a
     // colon inside a quoted value stays text.
     EXPECT_EQ(RecreerInsertSQL(S("77"), 4294967301LL, S("FR7630004000031234567890143"),
