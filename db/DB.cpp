@@ -372,8 +372,8 @@ bool TIntegerField::ReadValue(qint64& Value) {
 }
 
 bool TIntegerField::IsNull() {
-    qint64 v = 0;
-    return !ReadValue(v);
+    // Whether there is a value, without reading one that this field's class may not hold.
+    return !GetData(nullptr);
 }
 
 QString TIntegerField::AsString() {

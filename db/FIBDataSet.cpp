@@ -394,7 +394,8 @@ void TFIBCustomDataSet::DoBeforeOpen() {
 
 void TFIBCustomDataSet::InternalOpen() {
     if (!FPrepared || !FQSelect->Prepared()) Prepare();
-    if (FieldDefs().Count() == 0) BuildFieldDefs();
+    // Fields defined since the prepare take their columns' sizes too.
+    if (FieldDefs().Count() == 0 || !DefaultFields()) BuildFieldDefs();
     if (FQSelect->SQLType() != SQLSelect && FQSelect->SQLType() != SQLSelectForUpdate) {
         FQSelect->ExecQuery();
         FLayout = TRecordLayout();
@@ -694,6 +695,26 @@ bool TFIBCustomDataSet::GetFieldData(TField* Field, void* Buffer) {
         if ((FOptions & poTrimCharFields) && !fixedLength && !d.fdIsDBKey)
             while (length > 0 && text[length - 1] == ' ')
                 --length;
+        // A text field's buffer is as large as its size (four bytes a character for a wide
+        // one): a field sized smaller than its column shows the start of the value. Told by
+        // the data type: a cast here would cost every text read of every row.
+        switch (Field->DataType()) {
+        case ftWideString:
+            if (length > Field->Size() * 4) {
+                length = Field->Size() * 4;
+                // Never the first bytes of a character without the rest.
+                while (length > 0 && (quint8(text[length]) & 0xC0) == 0x80)
+                    --length;
+            }
+            break;
+        case ftString:
+        case ftFixedChar:
+        case ftGuid:
+            length = std::min(length, Field->Size());
+            break;
+        default:
+            break;
+        }
         if (auto* s = dynamic_cast<TFIBStringField*>(Field)) s->SetValueLength(length);
         char* out = static_cast<char*>(Buffer);
         std::memcpy(out, text, size_t(length));
@@ -722,6 +743,17 @@ bool TFIBCustomDataSet::GetFieldData(TField* Field, void* Buffer) {
             std::memcpy(Buffer, &v, sizeof(v));
         } else if (d.fdDataType == SQL_SHORT && Field->DataType() != ftInteger &&
                    Field->DataType() != ftAutoInc) {
+            const qint16 s = qint16(value);
+            std::memcpy(Buffer, &s, sizeof(s));
+        } else if (Field->DataType() == ftSmallint || Field->DataType() == ftWord) {
+            // A two-byte field on a 32-bit column holds only what fits its two bytes; anything
+            // else would be another number.
+            const bool fits = Field->DataType() == ftWord ? value >= 0 && value <= 0xFFFF
+                                                          : value >= -32768 && value <= 32767;
+            if (!fits)
+                DatabaseError(Format(S("Valeur %d hors limites pour le champ '%s'"), value,
+                                     Field->DisplayName()),
+                              this);
             const qint16 s = qint16(value);
             std::memcpy(Buffer, &s, sizeof(s));
         } else {
@@ -877,7 +909,9 @@ QString TFIBStringField::AsString() {
 QString TFIBWideStringField::AsString() {
     QByteArray buffer(Size() * 4 + 1, '\0');
     if (!GetData(buffer.data())) return QString();
-    return QString::fromUtf8(buffer.constData());
+    QString text = QString::fromUtf8(buffer.constData());
+    DropPaddingBeyond(text, Size());
+    return text;
 }
 
 QString TFIBGuidField::AsString() {

@@ -116,6 +116,16 @@ const QVariant& NullVariant() {
 
 } // namespace
 
+void DropPaddingBeyond(QString& text, qsizetype characters) {
+    qsizetype count = text.size();
+    for (const QChar c : text)
+        if (c.isLowSurrogate()) --count;
+    while (count > characters && text.endsWith(QLatin1Char(' '))) {
+        text.chop(1);
+        --count;
+    }
+}
+
 // =============================================================================================
 // TFIBXSQLVAR
 
@@ -446,7 +456,8 @@ void TFIBXSQLVAR::SetAsCurrency(double Value) {
         return;
     }
     const double scaled = std::round(Value * 10000.0);
-    if (!(std::fabs(scaled) < 9.2e18)) ConversionError();
+    // The whole signed 64-bit range of ten-thousandths, and nothing past it.
+    if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0)) ConversionError();
     const qint64 c = qint64(scaled);
     StoreFixed(SQL_INT64, &c, 8, -4);
 }
@@ -553,6 +564,9 @@ void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
             bytes.replace(char(sep.unicode()), '.');
     }
 
+    // UTF8 where the server has it: UNICODE_FSS stops at three bytes a character, and the
+    // server would mangle the longer ones.
+    const ISC_SHORT utf8Set = utf8 && db->UnicodeCharSets().test(4) ? 4 : 3;
     qint16 type = SQL_TEXT;
     const QByteArrayView sqlName(FXSQLVAR->sqlname,
                                  std::clamp<int>(FXSQLVAR->sqlname_length, 0, 32));
@@ -564,7 +578,7 @@ void TFIBXSQLVAR::SetText(const QString* wide, QByteArray bytes) {
     Store(
         [&](TFIBXSQLVAR& v) {
             v.DoSetData(type, bytes.constData(), bytes.size());
-            if (utf8) v.FXSQLVAR->sqlsubtype = 3;
+            if (utf8) v.FXSQLVAR->sqlsubtype = utf8Set;
             v.FParDataIsPrepared = utf8;
         },
         wide);
@@ -608,6 +622,8 @@ void TFIBXSQLVAR::SetAsVariant(const QVariant& Value) {
             SetAsInt64(v.toLongLong());
             break;
         case QMetaType::ULongLong:
+            // Past the signed range it would arrive as a negative number.
+            if (v.toULongLong() > quint64(std::numeric_limits<qint64>::max())) ConversionError();
             SetAsInt64(qint64(v.toULongLong()));
             break;
         case QMetaType::Float:
@@ -656,7 +672,7 @@ QByteArray TFIBXSQLVAR::AsAnsiString() {
     case SQL_TEXT:
     case SQL_VARYING: {
         QByteArray bytes = RawBytes();
-        if (NeedUnicode(CharacterSet())) bytes = StringToAnsi(QString::fromUtf8(bytes));
+        if (NeedUnicode(CharacterSet())) bytes = StringToAnsi(UnicodeText());
         if (TrimCharFields())
             while (bytes.endsWith(' '))
                 bytes.chop(1);
@@ -699,7 +715,7 @@ QString TFIBXSQLVAR::AsString() {
     if (IsNull()) return QString();
     const int type = SQLType();
     if (IsTextType(type) && NeedUnicode(CharacterSet())) {
-        QString s = QString::fromUtf8(RawBytes());
+        QString s = UnicodeText();
         if (TrimCharFields())
             while (s.endsWith(QLatin1Char(' ')))
                 s.chop(1);
@@ -708,6 +724,14 @@ QString TFIBXSQLVAR::AsString() {
     if (type == SQL_BLOB && NeedUnicode(CharacterSet()) && !FStreamValue)
         return QString::fromUtf8(ReadBlob());
     return AnsiToString(AsAnsiString());
+}
+
+QString TFIBXSQLVAR::UnicodeText() const {
+    QString s = QString::fromUtf8(RawBytes());
+    if (SQLType() == SQL_TEXT)
+        DropPaddingBeyond(s, FXSQLVAR->sqllen /
+                                 std::max(1, Database()->BytesInUnicodeChar(CharacterSet())));
+    return s;
 }
 
 qint32 TFIBXSQLVAR::AsInteger() {
@@ -1219,7 +1243,15 @@ void TFIBXSQLDA::InitializeDescribed() {
                 changed = true;
             }
             if (changed) {
-                const QByteArray bytes = StringToAnsi(name).left(32);
+                // Written as the alias is read back: UTF-8 on a Unicode connection, never cut
+                // inside a character.
+                QByteArray bytes = utf8Names ? name.toUtf8() : StringToAnsi(name);
+                if (bytes.size() > 32) {
+                    qsizetype cut = 32;
+                    while (utf8Names && cut > 0 && (quint8(bytes.at(cut)) & 0xC0) == 0x80)
+                        --cut;
+                    bytes.truncate(cut);
+                }
                 std::memset(x.aliasname, 0, sizeof x.aliasname);
                 std::memcpy(x.aliasname, bytes.constData(), size_t(bytes.size()));
                 x.aliasname_length = ISC_SHORT(bytes.size());

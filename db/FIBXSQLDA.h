@@ -85,6 +85,10 @@ struct TFIBQueryHooks {
     std::function<TFIBXSQLDA*()> ServerParams;
 };
 
+// A CHAR in a multi-byte character set arrives padded with blanks to its length in bytes: the
+// blanks past its declared number of characters are dropped from the decoded text.
+void DropPaddingBeyond(QString& text, qsizetype characters);
+
 // The contents of blob `id`, read segment by segment in the transaction `tr`; false when the
 // server refused, its error then in the calling thread's status vector.
 bool ReadBlobContents(IIBClientLibrary& lib, isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id,
@@ -256,6 +260,8 @@ private:
     template <typename T> T Read() const;
     qint64 RawInteger() const;
     QByteArray RawBytes() const;
+    // A text in a Unicode character set, decoded (only on a connection that translates it).
+    QString UnicodeText() const;
     QByteArray ReadBlob();
 
     qint32 FIndex = 0;
