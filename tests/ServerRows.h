@@ -1,6 +1,7 @@
 // Reading the database back from a test's own second connection.
 #pragma once
 
+#include "pFIBDataSet.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
@@ -22,6 +23,25 @@ struct TOwnStatement {
     TpFIBTransaction tr;
     TpFIBQuery q;
 };
+
+// db opened as configured, tr started on it (read-only, read committed), and ds bound to both
+// with the program's own options for its lists.
+inline void OpenForLists(TpFIBDatabase& db, TpFIBTransaction& tr, TpFIBDataSet& ds) {
+    db.SetSynchronizeTime(false);
+    db.Open(true);
+    tr.SetDefaultDatabase(&db);
+    tr.SetTPBMode(tpbDefault);
+    tr.TRParams().SetStringList({QStringLiteral("read"), QStringLiteral("nowait"),
+                                 QStringLiteral("rec_version"), QStringLiteral("read_committed")});
+    tr.StartTransaction();
+    ds.SetName(QStringLiteral("idsEssai"));
+    ds.SetDatabase(&db);
+    ds.SetTransaction(&tr);
+    for (const char* name :
+         {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
+          "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
+        ds.SetStoredOption(QString::fromLatin1(name), false);
+}
 
 // The rows of a select, read in a transaction of their own: each row's columns joined by "|",
 // a null as "-".

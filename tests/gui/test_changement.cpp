@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -206,6 +207,27 @@ protected:
     void Changer(int mode) {
         frm->rgoMandat->SetItemIndex(mode);
         frm->btnChanger->click();
+    }
+    // « Changer » with the journal allowed to grow, once the first mandate is committed, only to
+    // the size `borne` makes of its bytes then: the write past it is cut short, then refused.
+    // Answers the journal's path.
+    QString ChangerJournalBorne(int mode, const std::function<qint64(const QByteArray&)>& borne) {
+        rlimit limite{};
+        EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &limite), 0);
+        const rlimit sans = limite;
+        const auto signalAvant = std::signal(SIGXFSZ, SIG_IGN);
+        QString chemin;
+        frm->OnProgression = [&](int fait, int) {
+            if (fait != 1) return;
+            chemin = Journaux().last();
+            limite.rlim_cur = rlim_t(borne(Octets(chemin)));
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+        };
+        Changer(mode);
+        ::setrlimit(RLIMIT_FSIZE, &sans);
+        std::signal(SIGXFSZ, signalAvant);
+        frm->OnProgression = nullptr;
+        return chemin;
     }
     // A mandate's row with its IBAN, BIC and bank replaced.
     QString Deplace(const QString& ligne, const QString& iban) {
@@ -1053,22 +1075,9 @@ TEST_F(Changement, AJournalTheSystemStopsTakingStopsTheRunAndKeepsEveryCommitNam
     avant = base.Mandats();
     const QStringList ordre = (Verifier(QString(), QString(), false), Listes(false));
     ASSERT_EQ(ordre.size(), 3);
-    // Once the first mandate is committed, the journal may grow by ten bytes only: the next
-    // write is cut short, then refused.
-    rlimit limite{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limite), 0);
-    const rlimit sans = limite;
-    const auto signalAvant = std::signal(SIGXFSZ, SIG_IGN);
-    QString chemin;
-    frm->OnProgression = [&](int fait, int) {
-        if (fait != 1) return;
-        chemin = Journaux().last();
-        limite.rlim_cur = rlim_t(QFileInfo(chemin).size() + 10);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
-    };
-    Changer(0);
-    ::setrlimit(RLIMIT_FSIZE, &sans);
-    std::signal(SIGXFSZ, signalAvant);
+    // Once the first mandate is committed, the journal may grow by ten bytes only.
+    const QString chemin =
+        ChangerJournalBorne(0, [](const QByteArray& octets) { return octets.size() + 10; });
 
     // Stopped before the next commit, with the system's refusal in the error box.
     ASSERT_EQ(boxes.errors.size(), 1u);
@@ -1102,24 +1111,12 @@ TEST_F(Changement, AWriteCutShortInsideAQuotedNameLeavesTheCompletionReadable) {
     ASSERT_EQ(ordre.size(), 3);
     // Once the first mandate is committed, its CHANGE line (sent with the next EN_COURS) is
     // cut short a few bytes past the opening quote of the client's name.
-    rlimit limite{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limite), 0);
-    const rlimit sans = limite;
-    const auto signalAvant = std::signal(SIGXFSZ, SIG_IGN);
-    QString chemin;
-    frm->OnProgression = [&](int fait, int) {
-        if (fait != 1) return;
-        chemin = Journaux().last();
-        const QByteArray octets = Octets(chemin);
+    const QString chemin = ChangerJournalBorne(0, [](const QByteArray& octets) {
         const qsizetype debut = octets.lastIndexOf("\r\n", octets.size() - 3) + 2;
         const qsizetype guillemet = octets.indexOf('"', debut) - debut;
         // The CHANGE line is two bytes shorter than the EN_COURS line up to the name.
-        limite.rlim_cur = rlim_t(octets.size() + guillemet - 2 + 6);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limite), 0);
-    };
-    Changer(0);
-    ::setrlimit(RLIMIT_FSIZE, &sans);
-    std::signal(SIGXFSZ, signalAvant);
+        return octets.size() + guillemet - 2 + 6;
+    });
     ASSERT_EQ(boxes.errors.size(), 1u);
     ASSERT_EQ(base.Mandat(ordre[0]).section(u'|', 4, 4), BanqueNouvelle);
     ASSERT_TRUE(Octets(chemin).endsWith("\"RAVTE")) << Octets(chemin).right(80).toStdString();

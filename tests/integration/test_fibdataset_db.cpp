@@ -3,6 +3,7 @@
 // reactions to the ends of transactions, SQL changes and failures.
 #include "CountingClientLibrary.h"
 #include "Programme.h"
+#include "ServerRows.h"
 #include "TestSupport.h"
 #include "fib.h"
 #include "pFIBDataSet.h"
@@ -60,21 +61,7 @@ protected:
 
     void SetUp() override {
         ConfigureProgramConnection(db);
-        db.SetSynchronizeTime(false);
-        db.Open(true);
-        tr.SetDefaultDatabase(&db);
-        tr.SetTPBMode(tpbDefault);
-        tr.TRParams().SetStringList(
-            {S("read"), S("nowait"), S("rec_version"), S("read_committed")});
-        tr.StartTransaction();
-        ds.SetName(S("idsEssai"));
-        ds.SetDatabase(&db);
-        ds.SetTransaction(&tr);
-        // The program's own options for its lists.
-        for (const char* name :
-             {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
-              "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
-            ds.SetStoredOption(S(name), false);
+        OpenForLists(db, tr, ds);
     }
     void TearDown() override {
         ds.Close();

@@ -36,20 +36,7 @@ protected:
                 db.DBParams().Add(line);
             }
         }
-        db.SetSynchronizeTime(false);
-        db.Open(true);
-        tr.SetDefaultDatabase(&db);
-        tr.SetTPBMode(tpbDefault);
-        tr.TRParams().SetStringList(
-            {S("read"), S("nowait"), S("rec_version"), S("read_committed")});
-        tr.StartTransaction();
-        ds.SetName(S("idsEssai"));
-        ds.SetDatabase(&db);
-        ds.SetTransaction(&tr);
-        for (const char* name :
-             {"poUseBooleanField", "poImportDefaultValues", "poGetOrderInfo", "poEmptyStrToNull",
-              "oTrimCharFields", "oRefreshAfterPost", "oStartTransaction", "oAutoFormatFields"})
-            ds.SetStoredOption(S(name), false);
+        OpenForLists(db, tr, ds);
     }
     void TearDown() override {
         ds.Close();
