@@ -28,6 +28,8 @@ struct TLigneCle {
     int ligne = 0;
     QString groupe;
     QString cle;
+    // The text after "=", as written.
+    QString brute;
 };
 
 // The file's lines as QSettings reads them: "[groupe]", "cle = valeur", comments after ";" or
@@ -35,13 +37,18 @@ struct TLigneCle {
 std::vector<TLigneCle> LignesDuFichier(const QString& fichier) {
     std::vector<TLigneCle> lignes;
     QFile f(fichier);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return lignes;
+    if (!f.open(QIODevice::ReadOnly)) return lignes;
     QTextStream in(&f);
     in.setEncoding(QStringConverter::Utf8);
+    // QSettings ends a line at a lone carriage return too; a line read here as one would hide
+    // the key after it from every check below, while QSettings uses it.
+    static const QRegularExpression finDeLigne(QStringLiteral("\\r\\n|\\r|\\n"));
+    QStringList textes = in.readAll().split(finDeLigne);
+    if (!textes.isEmpty() && textes.back().isEmpty()) textes.removeLast();
     QString groupe;
     int numero = 0;
-    while (!in.atEnd()) {
-        const QString texte = in.readLine().trimmed();
+    for (const QString& ligne : textes) {
+        const QString texte = ligne.trimmed();
         ++numero;
         if (texte.isEmpty() || texte.startsWith(u';') || texte.startsWith(u'#')) continue;
         if (texte.startsWith(u'[')) {
@@ -50,7 +57,8 @@ std::vector<TLigneCle> LignesDuFichier(const QString& fichier) {
             continue;
         }
         const qsizetype egal = texte.indexOf(u'=');
-        lignes.push_back({numero, groupe, egal < 0 ? QString() : texte.left(egal).trimmed()});
+        lignes.push_back({numero, groupe, egal < 0 ? QString() : texte.left(egal).trimmed(),
+                          egal < 0 ? QString() : texte.mid(egal + 1)});
     }
     return lignes;
 }
@@ -60,6 +68,30 @@ QString Valeur(const QSettings& settings, const QString& cle) {
     const QVariant v = settings.value(cle);
     if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(u',');
     return v.toString();
+}
+
+// The value a line means to give, as an administrator reads it: the text after "=", up to a
+// comment after ";" outside quotes, without the blanks at its ends; a value wholly in quotes
+// stands for the text inside them. "\\" and "\"" stand for a backslash and a quote.
+QString ValeurEcrite(const QString& brute) {
+    QString texte;
+    bool entreGuillemets = false;
+    for (const QChar c : brute) {
+        if (c == u'"') entreGuillemets = !entreGuillemets;
+        if (c == u';' && !entreGuillemets) break;
+        texte += c;
+    }
+    texte = texte.trimmed();
+    if (texte.size() >= 2 && texte.front() == u'"' && texte.back() == u'"')
+        texte = texte.mid(1, texte.size() - 2);
+    QString valeur;
+    for (qsizetype i = 0; i < texte.size(); ++i) {
+        if (texte[i] == u'\\' && i + 1 < texte.size() &&
+            (texte[i + 1] == u'\\' || texte[i + 1] == u'"'))
+            ++i;
+        valeur += texte[i];
+    }
+    return valeur;
 }
 
 // What is wrong with a value of a known key; empty when it can be used.
@@ -121,9 +153,13 @@ TConfiguration LireConfiguration(const QString& fichier) {
         return config;
     }
 
+    const std::vector<TLigneCle> lignes = LignesDuFichier(fichier);
+    QHash<QString, int> occurrences;
+    for (const TLigneCle& l : lignes)
+        if (l.groupe == Groupe) ++occurrences[l.cle];
     // QSettings keeps the last of two lines of one key: the first would be silently ignored.
     QHash<QString, int> vues;
-    for (const TLigneCle& l : LignesDuFichier(fichier)) {
+    for (const TLigneCle& l : lignes) {
         if (l.cle.isEmpty()) {
             erreur(l.ligne,
                    QStringLiteral("ligne illisible (ni « [groupe] » ni « clé = valeur »)"));
@@ -149,6 +185,18 @@ TConfiguration LireConfiguration(const QString& fichier) {
         }
         vues.insert(l.cle, l.ligne);
         const QString valeur = Valeur(settings, Groupe + u'/' + l.cle);
+        // QSettings reads escapes after a backslash (dropping those it does not know: a path
+        // "D:\Firebird" comes out "D:irebird"), quotes inside a value and lists at commas (the
+        // blanks after them lost): what it gives may name another database or account than
+        // the line. A key given twice is reported as such, whatever its lines hold.
+        if (occurrences.value(l.cle) == 1 && valeur != ValeurEcrite(l.brute)) {
+            erreur(l.ligne, QStringLiteral("« %1 » ne serait pas lu tel qu'il est écrit (une "
+                                           "virgule, un guillemet ou une barre oblique inverse : "
+                                           "écrire la valeur entre guillemets, chaque « \\ » "
+                                           "doublé)")
+                                .arg(l.cle));
+            continue;
+        }
         if (const QString defaut = DefautValeur(l.cle, valeur); !defaut.isEmpty()) {
             erreur(l.ligne, defaut);
             continue;

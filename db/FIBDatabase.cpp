@@ -315,6 +315,12 @@ void TFIBDatabase::CheckInactive() {
 
 void TFIBDatabase::CheckDatabaseName() {
     if (FDBName.isEmpty()) RaiseClientError(14);
+    // The attach call takes the name's length as a signed 16-bit count: a longer name would
+    // reach the server cut to the low bits of its length, naming another database.
+    constexpr qsizetype MaxNameLength = 32767;
+    if (FDBName.size() > MaxNameLength)
+        RaiseClientErrorFmt(QStringLiteral("Database name too long (%d bytes, at most %d)."),
+                            qint32(FDBName.size()), qint32(MaxNameLength));
 }
 
 void TFIBDatabase::CheckClientLibrary() {

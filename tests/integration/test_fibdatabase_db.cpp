@@ -772,3 +772,33 @@ TEST_F(Scratched, DestroyedConnectionWhoseDisconnectHandlerRaisesStillCommitsAnd
     Exec(o.db, o.tr, Format(S("DELETE FROM %s WHERE ID > 1"), S(Scratch)));
     o.tr.Commit();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Database names the attach call cannot carry
+
+// The attach call takes the name's length as a signed 16-bit count. A name beyond it (a
+// configuration's "base" is free text) must be refused whole, never cut to its low bits: cut,
+// it names another database, or a negative length the client library reads past.
+TEST_F(Window, ADatabaseNameTooLongForTheAttachCallIsRefusedNotCut) {
+    Db->SetSynchronizeTime(false);
+    const QString real = S("127.0.0.1:TALVIK_GESTION");
+    // 65536 more bytes: the low 16 bits of the length are those of the real name.
+    const QString wrapped = real + QString(65536, u'X');
+    Configure(*Db, wrapped);
+    EXPECT_THROW(Db->Open(true), EFIBError);
+    EXPECT_FALSE(Db->Connected());
+    if (Db->Connected()) {
+        TObserver o;
+        // Seen from TALVIK_GESTION: the attachment went to the database of the name's first
+        // 24 bytes, which nobody asked for.
+        EXPECT_EQ(o.Int(Format(S("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID "
+                                 "= %d"),
+                               Db->AttachmentID())),
+                  0);
+        Db->Close();
+    }
+    // Between 32768 and 65535 bytes the count is negative.
+    Configure(*Db, real + QString(40000, u'X'));
+    EXPECT_THROW(Db->Open(true), EFIBError);
+    EXPECT_FALSE(Db->Connected());
+}
