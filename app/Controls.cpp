@@ -41,8 +41,18 @@ int TRadioGroup::ItemIndex() const {
 }
 
 void TRadioGroup::SetItemIndex(int index) {
-    for (size_t i = 0; i < FButtons.size(); ++i)
-        FButtons[i]->setChecked(int(i) == index);
+    for (size_t i = 0; i < FButtons.size(); ++i) {
+        QRadioButton* b = FButtons[i];
+        if (int(i) == index) {
+            b->setChecked(true);
+            continue;
+        }
+        // The checked button of an exclusive group refuses to be unchecked on its own: with no
+        // other item to choose (-1, or an index past the items) the choice would stay.
+        b->setAutoExclusive(false);
+        b->setChecked(false);
+        b->setAutoExclusive(true);
+    }
 }
 
 void TRadioGroup::resizeEvent(QResizeEvent* event) {

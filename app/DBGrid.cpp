@@ -411,7 +411,8 @@ void TDBGrid::mouseReleaseEvent(QMouseEvent* event) {
 
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || pos.y() < TitleHeight()) {
+    // Only a row is double-clicked: the title row and the room below the last row are none.
+    if (event->button() != Qt::LeftButton || RowAt(pos.y()) < 0) {
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }

@@ -36,10 +36,17 @@ void CentreOnScreen(QMessageBox& box) {
     box.move(frame.topLeft());
 }
 
+// Messages carry what users typed and what the database holds: a "<b>" in them is text, which
+// the box would otherwise take for markup and drop.
+void SetPlainText(QMessageBox& box, const QString& texte) {
+    box.setTextFormat(Qt::PlainText);
+    box.setText(texte);
+}
+
 int ShowRealMessageBox(const QString& texte, const QString& caption, TMessageKind kind) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
-    box.setText(texte);
+    SetPlainText(box, texte);
     if (kind == TMessageKind::Information) {
         box.setIcon(QMessageBox::Information);
         QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -62,7 +69,7 @@ int ShowRealMessageBox(const QString& texte, const QString& caption, TMessageKin
 void ShowRealErrorBox(const QString& texte, const QString& caption) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
-    box.setText(texte);
+    SetPlainText(box, texte);
     box.setIcon(QMessageBox::Critical);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);

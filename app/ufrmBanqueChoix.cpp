@@ -72,19 +72,13 @@ QPixmap Loupe() {
 class TUpperCaseValidator : public QValidator {
 public:
     using QValidator::QValidator;
+    // Letter by letter: the upper case of a whole text may be longer than the text ("ß" gives
+    // "SS"), which would both change the search and leave the cursor before the added letter.
     State validate(QString& input, int&) const override {
-        QString result;
-        qsizetype start = 0;
-        for (qsizetype i = 0; i < input.size(); ++i) {
-            if (input[i].unicode() > 0xFF || input[i].toUpper().unicode() <= 0xFF) continue;
-            result += QStringView(input).mid(start, i - start).toString().toUpper() + input[i];
-            start = i + 1;
+        for (QChar& c : input) {
+            const QChar upper = c.toUpper();
+            if (c.unicode() > 0xFF || upper.unicode() <= 0xFF) c = upper;
         }
-        if (start == 0) {
-            input = input.toUpper();
-            return Acceptable;
-        }
-        input = result + QStringView(input).mid(start).toString().toUpper();
         return Acceptable;
     }
 };

@@ -278,6 +278,32 @@ TEST_F(Chooser, OkAndDoubleClickOnAnEmptyListDoNothing) {
     EXPECT_TRUE(boxes.errors.empty());
 }
 
+// A double-click is an OK on the row it lands on: below the last row it lands on none, and the
+// bank the list happens to stand on is not the user's choice.
+TEST_F(Chooser, ADoubleClickBelowTheRowsChoosesNothing) {
+    TfrmBanqueChoix dlg(nullptr, frm.dbSource);
+    dlg.DataInitialisation(-1, true, false);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    Rechercher(dlg, S("FR2B"));
+    const std::vector<QString> noms = Listes(dlg);
+    ASSERT_GE(noms.size(), 2u);
+    const int rangees = int(noms.size());
+    ASSERT_LT(Ligne(dlg.dgrListe, rangees + 2).y(), dlg.dgrListe->viewport()->height());
+    QTest::mouseClick(dlg.dgrListe->viewport(), Qt::LeftButton, {}, Ligne(dlg.dgrListe, 1));
+    QTest::mouseDClick(dlg.dgrListe->viewport(), Qt::LeftButton, {},
+                       Ligne(dlg.dgrListe, rangees + 2));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_EQ(dlg.iCodeChoisi, -1);
+    EXPECT_TRUE(dlg.sNomChoisi.isEmpty());
+    // On a row it still chooses that row.
+    QTest::mouseDClick(dlg.dgrListe->viewport(), Qt::LeftButton, {}, Ligne(dlg.dgrListe, 1));
+    EXPECT_EQ(dlg.result(), TfrmBanqueChoix::mrOk);
+    EXPECT_EQ(dlg.sNomChoisi, noms[1]);
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
 TEST_F(Chooser, EscapeAndAnnulerCancelAndLeaveTheWindowAsItWas) {
     const QString avant = frm.lblAncien_Info->text();
     const int parEchap = Choisir(frm.lblAncien_Info, [](TfrmBanqueChoix& dlg) {
@@ -446,6 +472,37 @@ TEST_F(Chooser, TheDialogLooksAsDrawn) {
     const QByteArray dir = qgetenv("RAVELIN_SCREENSHOT_DIR");
     if (!dir.isEmpty())
         image.save(QDir(QString::fromLocal8Bit(dir)).filePath(S("chooser-screenshot.png")));
+    dlg.done(TfrmBanqueChoix::mrCancel);
+}
+
+// A German bank name keeps its "ß" in capitals, as the 8-bit set has no other capital for it:
+// typing the name finds the bank, and the box shows what was typed, one letter a key.
+TEST_F(Chooser, AnEszettTypedFindsTheBankThatHoldsIt) {
+    constexpr qint64 Id = 4294967311LL;
+    const QString nom = S("GROßBANK RHEIN");
+    base.Exec(S("INSERT INTO BANQUE (BANQ_ID, BANQ_SOCIETE, BANQ_BIC, BANQ_BANQUE, "
+                "BANQ_CODE_PAYS) VALUES (") +
+              IntToStr(Id) + S(", ") + QuotedSQL(nom) + S(", 'GROBDEFF', '16277', 'DE')"));
+    struct Nettoyage {
+        Base& base;
+        qint64 id;
+        ~Nettoyage() { base.Exec(S("DELETE FROM BANQUE WHERE BANQ_ID = ") + IntToStr(id)); }
+    } nettoyage{base, Id};
+    // The server's own answer to the search the user means.
+    ASSERT_EQ(base.Compte(S("SELECT COUNT(*) FROM BANQUE WHERE BANQ_SOCIETE LIKE '%GROßBANK%'")),
+              1);
+
+    TfrmBanqueChoix dlg(nullptr, frm.dbSource);
+    ASSERT_TRUE(dlg.DataInitialisation(-1, true, false));
+    dlg.show();
+    for (const char* tape : {"großbank", "GROßBANK", "ß"}) {
+        SCOPED_TRACE(tape);
+        Rechercher(dlg, S(tape));
+        EXPECT_EQ(dlg.edtRecherche->text(), S(tape) == S("ß") ? S("ß") : S("GROßBANK"));
+        const std::vector<QString> liste = Listes(dlg);
+        EXPECT_NE(std::find(liste.begin(), liste.end(), nom), liste.end());
+    }
+    EXPECT_TRUE(boxes.errors.empty());
     dlg.done(TfrmBanqueChoix::mrCancel);
 }
 

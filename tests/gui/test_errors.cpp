@@ -2,7 +2,9 @@
 #include "BoxRecorder.h"
 #include "SysUtils.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -157,4 +159,29 @@ TEST(MessageBoxes, RealErrorBoxShowsTheMessageWithTheApplicationTitleAndStopIcon
     EXPECT_EQ(caption, QStringLiteral("test_gui"));
     EXPECT_EQ(text, QStringLiteral("Connexion perdue."));
     EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+// The boxes show a message as the characters it holds: a text the user typed into a branch code
+// comes back in the conversion error, and "<b>" there is no markup. What the box shows is read
+// as a screen reader reads its label.
+TEST(MessageBoxes, AMessageIsShownAsPlainText) {
+    const auto shown = [](const std::function<void()>& open) {
+        QString seen;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+                if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label))
+                    seen = a->text(QAccessible::Name);
+            box->buttons().first()->click();
+        });
+        open();
+        return seen;
+    };
+    EXPECT_EQ(shown([] { Protect([] { StrToInt(QStringLiteral("<b>12")); }); }),
+              QStringLiteral("'<b>12' n'est pas une valeur entière correcte."));
+    EXPECT_EQ(shown([] {
+                  AfficherMessage(QStringLiteral("<i>BANQUE</i> & CIE"), TMessageKind::Information);
+              }),
+              QStringLiteral("<i>BANQUE</i> & CIE"));
 }

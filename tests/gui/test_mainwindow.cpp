@@ -196,3 +196,22 @@ TEST_F(MainWindow, MandateListNeverStartsATransactionOfItsOwn) {
     EXPECT_FALSE(frm.idsBanque->PrepareOptions() &
                  (psUseBooleanField | psUseLargeIntField | pfImportDefaultValues));
 }
+
+// A group's choice can be taken back as well as given: -1 leaves no item chosen, as a group
+// that was never given one, and a new list of items starts without a choice.
+TEST(RadioGroup, TheChoiceCanBeClearedAndEveryIndexIsItsOwn) {
+    TRadioGroup group;
+    group.SetItems(
+        {QStringLiteral("Modifier"), QStringLiteral("Recréer"), QStringLiteral("Autre")});
+    EXPECT_EQ(group.ItemIndex(), -1);
+    for (const int index : {1, 0, 2, -1, 2, 5, 1}) {
+        SCOPED_TRACE(index);
+        group.SetItemIndex(index);
+        const int expected = index >= 0 && index < 3 ? index : -1;
+        EXPECT_EQ(group.ItemIndex(), expected);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(group.Button(i)->isChecked(), i == expected) << i;
+    }
+    group.SetItems({QStringLiteral("Un"), QStringLiteral("Deux")});
+    EXPECT_EQ(group.ItemIndex(), -1);
+}
