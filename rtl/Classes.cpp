@@ -59,12 +59,18 @@ void TComponent::BeginLoading() {
 }
 
 void TComponent::EndLoading() {
-    // Copy first: a Loaded handler may create or free components.
-    const std::vector<TComponent*> loaded = FComponents;
-    for (TComponent* c : loaded)
-        if (std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end() &&
-            c->HasState(csLoading))
-            c->EndLoading();
+    // A Loaded handler may create or free components: the list is read again after each one,
+    // and what was created meanwhile took this component's loading state, so it is loaded too.
+    std::vector<TComponent*> done;
+    for (;;) {
+        const auto next = std::find_if(FComponents.begin(), FComponents.end(), [&](TComponent* c) {
+            return c->HasState(csLoading) && std::find(done.begin(), done.end(), c) == done.end();
+        });
+        if (next == FComponents.end()) break;
+        TComponent* c = *next;
+        done.push_back(c);
+        c->EndLoading();
+    }
     if (HasState(csLoading)) Loaded();
 }
 
@@ -99,8 +105,11 @@ void TComponent::RemoveComponent(TComponent* component) {
     if (it == FComponents.end()) return;
     FComponents.erase(it);
     component->FOwner = nullptr;
-    for (TComponent* c : FComponents)
-        c->Notification(component, true);
+    // A component told may free others: only those still owned are told.
+    const std::vector<TComponent*> told = FComponents;
+    for (TComponent* c : told)
+        if (std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end())
+            c->Notification(component, true);
 }
 
 // ---------------------------------------------------------------------------------------------

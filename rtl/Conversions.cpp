@@ -20,7 +20,7 @@ QString Padded(int v, int width) {
 }
 
 bool TryParseNumbers(const QString& text, QChar sep, int minCount, int maxCount,
-                     QList<int>& numbers) {
+                     QList<int>& numbers, QList<int>* widths = nullptr) {
     const QStringList parts = text.split(sep);
     if (parts.size() < minCount || parts.size() > maxCount) return false;
     for (const QString& p : parts) {
@@ -28,6 +28,7 @@ bool TryParseNumbers(const QString& text, QChar sep, int minCount, int maxCount,
         for (QChar c : p)
             if (!c.isDigit() || c.unicode() > 127) return false;
         numbers.append(p.toInt());
+        if (widths) widths->append(int(p.size()));
     }
     return true;
 }
@@ -97,7 +98,8 @@ bool TryTextToDouble(const QString& text, double& value) {
     c.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
     value = c.toDouble(t, &ok);
-    return ok;
+    // The C locale also reads "inf" and "nan", which are no numbers a user or a column writes.
+    return ok && std::isfinite(value);
 }
 
 qint64 Pow10(int n) {
@@ -127,7 +129,7 @@ QString ScaledToText(qint64 value, int scale) {
     const quint64 magnitude = negative ? quint64(0) - quint64(value) : quint64(value);
     QString digits = QString::number(magnitude);
     if (scale > 0) {
-        digits += QString(scale, QLatin1Char('0'));
+        if (magnitude != 0) digits += QString(scale, QLatin1Char('0'));
     } else if (scale < 0) {
         const int places = -scale;
         if (digits.size() <= places)
@@ -203,20 +205,23 @@ QString DateTimeText(const QDateTime& dt) {
 }
 
 bool TryParseDate(const QString& text, QDate& date) {
-    QList<int> n;
-    if (!TryParseNumbers(text, FormatSettings().DateSeparator, 3, 3, n)) return false;
+    QList<int> n, widths;
+    if (!TryParseNumbers(text, FormatSettings().DateSeparator, 3, 3, n, &widths)) return false;
     const QString fmt = AsciiLowerCase(FormatSettings().ShortDateFormat);
     const qsizetype order[3] = {fmt.indexOf(QLatin1Char('d')), fmt.indexOf(QLatin1Char('m')),
                                 fmt.indexOf(QLatin1Char('y'))};
-    int d = 0, m = 0, y = 0;
+    int d = 0, m = 0, y = 0, yearWidth = 0;
     int* parts[3] = {&d, &m, &y};
     for (int i = 0; i < 3; ++i) {
         int rank = 0;
         for (int j = 0; j < 3; ++j)
             if (order[j] < order[i]) ++rank;
         *parts[i] = n[rank];
+        if (i == 2) yearWidth = widths[rank];
     }
-    if (y < 100) y += y < 50 ? 2000 : 1900;
+    // Only a year written short takes a century: "0050", as dates of the year 50 are
+    // written, is the year 50.
+    if (yearWidth <= 2) y += y < 50 ? 2000 : 1900;
     date = QDate(y, m, d);
     return date.isValid();
 }

@@ -299,7 +299,10 @@ bool SameTextAscii(QStringView a, QStringView b) {
 
 void AssignKept(QString& target, QStringView value) {
     if (target == value && target.isNull() == value.isNull()) return;
-    if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
+    // A part of the target itself cannot be copied over the buffer it lies in.
+    const bool inside =
+        value.data() >= target.constData() && value.data() < target.constData() + target.size();
+    if (!inside && !value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
         target.resize(0);
         target.append(value);
         return;
@@ -308,6 +311,7 @@ void AssignKept(QString& target, QStringView value) {
 }
 
 void AssignKept(QString& target, const QString& value) {
+    if (&target == &value) return;
     if (!value.isEmpty() && target.isDetached() && target.capacity() >= value.size()) {
         target.resize(0);
         target.append(value);

@@ -127,6 +127,42 @@ TEST(Conversions, DatesToAndFromText) {
     EXPECT_EQ(DateText(d), "2024/03/09");
 }
 
+// The server and the fields take these texts for numbers and dates: what is not a number must
+// be refused, and a year written in full must stay the year written.
+TEST(Conversions, TextsThatAreNoFiniteNumberAreRefused) {
+    double v = 0;
+    for (const char* bad : {"inf", "-inf", "+INF", "nan", "NaN", " inf ", "1E400"})
+        EXPECT_FALSE(TryTextToDouble(QString::fromUtf8(bad), v)) << bad << " read as " << v;
+    EXPECT_TRUE(TryTextToDouble(QStringLiteral("1,7976931348623157E308"), v));
+    EXPECT_EQ(v, std::numeric_limits<double>::max());
+}
+
+TEST(Conversions, YearsWrittenWithMoreThanTwoDigitsAreTakenAsWritten) {
+    QDate d;
+    for (const QDate& date :
+         {QDate(50, 6, 1), QDate(1, 1, 1), QDate(99, 12, 31), QDate(999, 2, 3)}) {
+        ASSERT_TRUE(TryParseDate(DateText(date), d)) << DateText(date).toStdString();
+        EXPECT_EQ(d, date) << DateText(date).toStdString();
+    }
+    EXPECT_TRUE(TryParseDate(QStringLiteral("01/06/050"), d));
+    EXPECT_EQ(d, QDate(50, 6, 1));
+    // one or two digits still take the nearest century
+    EXPECT_TRUE(TryParseDate(QStringLiteral("01/06/5"), d));
+    EXPECT_EQ(d, QDate(2005, 6, 1));
+    EXPECT_TRUE(TryParseDate(QStringLiteral("01/06/50"), d));
+    EXPECT_EQ(d, QDate(1950, 6, 1));
+
+    QDateTime dt;
+    ASSERT_TRUE(TryParseDateTime(DateTimeText(At(30, 1, 2, 3, 4, 5)), dt));
+    EXPECT_EQ(dt, At(30, 1, 2, 3, 4, 5));
+}
+
+TEST(Conversions, ZeroScaledUpIsZero) {
+    EXPECT_EQ(ScaledToText(0, 2), "0");
+    EXPECT_EQ(ScaledToText(0, 0), "0");
+    EXPECT_EQ(ScaledToText(-7, 2), "-700");
+}
+
 TEST(Conversions, FormatFloat) {
     struct Case {
         const char* format;

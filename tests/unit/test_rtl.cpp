@@ -477,6 +477,84 @@ TEST(Component, LoadedMayFreeALaterSibling) {
     EXPECT_EQ(root.ComponentCount(), 2);
 }
 
+// What a Loaded handler creates while its owner is still loading is loading too, so it must be
+// loaded with the rest rather than stay half-made.
+TEST(Component, ComponentCreatedByLoadedIsLoadedToo) {
+    QStringList log;
+    Probe root(nullptr, QStringLiteral("root"), log);
+    auto* a = new Probe(&root, QStringLiteral("a"), log);
+    Probe* made = nullptr;
+    Probe* inner = nullptr;
+    a->OnLoaded = [&] {
+        made = new Probe(&root, QStringLiteral("made"), log);
+        inner = new Probe(made, QStringLiteral("inner"), log);
+    };
+    root.BeginLoading();
+    root.EndLoading();
+    ASSERT_NE(made, nullptr);
+    EXPECT_TRUE(made->HasState(csLoading) == false && inner->HasState(csLoading) == false)
+        << log.join(QStringLiteral(", ")).toStdString();
+    EXPECT_EQ(log, QStringList({"loaded a owner-loading", "loaded inner owner-loading",
+                                "loaded made owner-loading", "loaded root"}));
+    EXPECT_FALSE(root.HasState(csLoading));
+}
+
+namespace {
+
+// Frees another component when told that one of its siblings goes, as a component that keeps a
+// helper for the one that disappeared does.
+class Releaser : public TComponent {
+public:
+    using TComponent::TComponent;
+    TComponent* ToFree = nullptr;
+    QStringList* Log = nullptr;
+
+protected:
+    void Notification(TComponent* component, bool removing) override {
+        if (Log) *Log << Name() + QStringLiteral(" forgets ") + component->Name();
+        if (removing && ToFree) {
+            TComponent* victim = ToFree;
+            ToFree = nullptr;
+            delete victim;
+        }
+    }
+};
+
+} // namespace
+
+TEST(Component, NotificationMayFreeASibling) {
+    QStringList log;
+    TComponent root;
+    auto* gone = new Probe(&root, QStringLiteral("gone"), log);
+    auto* releaser = new Releaser(&root);
+    releaser->SetName(QStringLiteral("releaser"));
+    releaser->Log = &log;
+    new Probe(&root, QStringLiteral("kept"), log);
+    releaser->ToFree = new Probe(&root, QStringLiteral("last"), log);
+
+    delete gone;
+    EXPECT_EQ(root.ComponentCount(), 2);
+    EXPECT_EQ(log.count(QStringLiteral("kept forgets gone")), 1);
+    EXPECT_FALSE(log.contains(QStringLiteral("last forgets gone")));
+    EXPECT_TRUE(log.contains(QStringLiteral("free last")));
+}
+
+// A text kept for its buffer may be given its own value, or a part of it (a trimmed text).
+TEST(SysUtils, AssignKeptFromItselfKeepsTheText) {
+    const auto kept = [] {
+        QString s = QStringLiteral("  SELECT 1");
+        s.reserve(64);
+        return s;
+    };
+    QString whole = kept();
+    AssignKept(whole, whole);
+    EXPECT_EQ(whole, QStringLiteral("  SELECT 1"));
+
+    QString part = kept();
+    AssignKept(part, QStringView(part).mid(2));
+    EXPECT_EQ(part, QStringLiteral("SELECT 1"));
+}
+
 TEST(SysUtils, AsciiCaseLeavesEveryOtherLetterAsTyped) {
     EXPECT_EQ(AsciiUpperCase(QString::fromUtf8("iso8859_1 éàz@[`{")),
               QString::fromUtf8("ISO8859_1 éàZ@[`{"));
