@@ -34,6 +34,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -603,6 +604,13 @@ void TfrmPrincipale::RenouvelerLecture() {
 
 void TfrmPrincipale::btnChangerClick(TObject*) {
     if (idsBanque->IsEmpty()) return;
+    // The key rule reads a letter as a digit, since an account number may hold one; a branch
+    // code never does, and a typed one would go as it stands into every new IBAN. Refused as
+    // the key functions refuse any other character they cannot read, before anything is written.
+    const QString guichet = edtNouveauGuichet->text();
+    if (std::any_of(guichet.cbegin(), guichet.cend(),
+                    [](QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }))
+        throw EConvertError(InvalidIntegerMessage(guichet));
     if (AfficherMessage(QStringLiteral("Etes-vous sûr(e) de vouloir continuer cette opération ?"),
                         TMessageKind::Confirmation) != IDYES)
         return;

@@ -632,6 +632,22 @@ TEST_F(Changement, ALowerCaseLetterStopsTheRunWithTheErrorBox) {
     EXPECT_EQ(Listes(), liste);
 }
 
+TEST_F(Changement, ANewBranchCodeWithALetterStopsTheRunAndIsNeverWritten) {
+    // The key rule reads a letter as a digit, as an account number may hold one; a branch code
+    // never does. A letter typed for a zero, capital or not, must not reach any IBAN.
+    for (const char* guichet : {"5555O", "ABCDE", "abcde"}) {
+        SCOPED_TRACE(guichet);
+        boxes.errors.clear();
+        ASSERT_EQ(Verifier(QString(), QString::fromLatin1(guichet), true), QStringList({M1, M2}));
+        Changer(0);
+        EXPECT_EQ(base.Mandats(), avant);
+        ASSERT_EQ(boxes.errors.size(), 1u);
+        EXPECT_TRUE(boxes.errors[0].text.endsWith(S("n'est pas une valeur entière correcte.")))
+            << boxes.errors[0].text.toStdString();
+        EXPECT_FALSE(frm->transLocale->Active());
+    }
+}
+
 TEST_F(Changement, ArreterStopsAfterTheMandateInHand) {
     Verifier(QString(), QString(), true);
     const QStringList ordre = Listes(false);
