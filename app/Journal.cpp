@@ -172,7 +172,7 @@ void TLigneCsv::AjouterUtf8(QStringView valeur) {
     FTaille += EncoderUtf8(valeur, place, false) - place;
 }
 
-std::vector<QStringList> LireCsv(const QByteArray& octets) {
+std::vector<QStringList> LireCsv(const QByteArray& octets, bool* coupeEntreGuillemets) {
     const QString texte = QString::fromUtf8(
         octets.startsWith(TLigneCsv::Bom()) ? octets.sliced(TLigneCsv::Bom().size()) : octets);
     std::vector<QStringList> lignes;
@@ -208,6 +208,7 @@ std::vector<QStringList> LireCsv(const QByteArray& octets) {
             champ += c;
         }
     }
+    if (coupeEntreGuillemets) *coupeEntreGuillemets = guillemets;
     return lignes;
 }
 
@@ -588,9 +589,7 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
         // the column, or past its 8-bit character set). No copy can have it, and the server,
         // asked, would refuse the statement and stop the completion of every other journal.
         const auto tient = [](const QString& texte, const TFIBXSQLVAR* colonne) {
-            return texte.size() <= colonne->Size() &&
-                   std::all_of(texte.begin(), texte.end(),
-                               [](QChar c) { return c.unicode() <= 0xFF; });
+            return texte.size() <= colonne->Size() && IsLatin1(texte);
         };
         const bool copiesPossibles =
             tient(ligne.nouvelleReference, reference) && tient(ligne.nouvelIban, iban);
@@ -650,7 +649,8 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
         throw Exception(QStringLiteral("Le journal %1 n'a pas pu être lu : %2")
                             .arg(QDir::toNativeSeparators(chemin), lecture.errorString()));
     const QByteArray octets = lecture.readAll();
-    const std::vector<QStringList> lignes = LireCsv(octets);
+    bool coupeEntreGuillemets = false;
+    const std::vector<QStringList> lignes = LireCsv(octets, &coupeEntreGuillemets);
     // Only a journal of ours: its header first.
     if (lignes.empty() || lignes.front() != EnTeteJournal()) return true;
 
@@ -674,7 +674,7 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
 
     // A line cut short by a power loss stays as it is; ours start on a line of their own. Cut
     // inside a quoted field, it is closed first: else the field would run on through our lines.
-    if (LireCsv(octets + QByteArrayLiteral("\r\n")).size() == lignes.size())
+    if (coupeEntreGuillemets)
         fichier.Ecrire(QByteArrayLiteral("\"\r\n"));
     else if (!octets.endsWith("\r\n"))
         fichier.Ecrire(QByteArrayLiteral("\r\n"));

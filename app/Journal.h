@@ -58,8 +58,9 @@ private:
 
 // The lines of such a file, each as its fields with the quoting and the formula guard taken
 // off; the byte-order mark is skipped. A last line without its CR LF (a write cut short by a
-// power loss) is left out.
-std::vector<QStringList> LireCsv(const QByteArray& octets);
+// power loss) is left out; `coupeEntreGuillemets`, when given, tells whether it was cut inside
+// a quoted field.
+std::vector<QStringList> LireCsv(const QByteArray& octets, bool* coupeEntreGuillemets = nullptr);
 
 // A file of ours, written through its descriptor: each Ecrire goes to the system at once, so a
 // line written survives a kill of the program. Created with mode 0600 from the start: the
