@@ -16,6 +16,7 @@ void TRadioGroup::SetItems(const QStringList& items) {
     FButtons.clear();
     for (const QString& item : items) {
         auto* b = new QRadioButton(item, this);
+        connect(b, &QRadioButton::toggled, this, [this] { emit itemIndexChanged(); });
         b->show();
         FButtons.push_back(b);
     }

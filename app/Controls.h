@@ -37,6 +37,10 @@ public:
     void SetItemIndex(int index);
     QRadioButton* Button(int index) const { return FButtons.at(size_t(index)); }
 
+signals:
+    // The user or the program chose another item.
+    void itemIndexChanged();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

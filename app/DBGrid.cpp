@@ -74,11 +74,19 @@ TDBGrid::~TDBGrid() {
 }
 
 TColumn& TDBGrid::AddColumn(const QString& fieldName, int width, const QString& title) {
-    FColumns.push_back(TColumn{fieldName, width, title.isEmpty() ? fieldName : title});
+    FColumns.push_back(TColumn{fieldName, width, title.isEmpty() ? fieldName : title, {}});
     ResolveFields();
     UpdateScrollBars();
     viewport()->update();
     return FColumns.back();
+}
+
+TColumn& TDBGrid::AddComputedColumn(std::function<QString()> text, int width,
+                                    const QString& title) {
+    TColumn& column = AddColumn(QString(), width, title);
+    column.Text = std::move(text);
+    viewport()->update();
+    return column;
 }
 
 void TDBGrid::SetColumnWidth(int index, int width) {
@@ -121,11 +129,20 @@ TField* TDBGrid::ColumnField(int column) const {
 }
 
 QString TDBGrid::CellText(int row, int column) {
-    TField* field = ColumnField(column);
-    if (!field || row < 0 || row >= FDataLink.RecordCount()) return QString();
+    if (!HasCellText(column) || row < 0 || row >= FDataLink.RecordCount()) return QString();
     TActiveRecordGuard guard(FDataLink);
     FDataLink.SetActiveRecord(row);
-    return field->DisplayText();
+    return ActiveCellText(column);
+}
+
+bool TDBGrid::HasCellText(int column) const {
+    const TColumn& c = FColumns.at(size_t(column));
+    return c.Text ? FDataLink.Active() : FColumnFields.at(size_t(column)) != nullptr;
+}
+
+QString TDBGrid::ActiveCellText(int column) const {
+    const TColumn& c = FColumns[size_t(column)];
+    return c.Text ? c.Text() : FColumnFields[size_t(column)]->DisplayText();
 }
 
 // ---- What the link tells
@@ -343,13 +360,12 @@ void TDBGrid::PaintRows(QPainter& p, int rowCount) {
                 r == active && showSelection && (FRowSelect || i == FSelectedColumn);
             if (selected) p.fillRect(cell, pal.color(QPalette::Highlight));
             p.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            TField* field = FColumnFields[size_t(i)];
-            if (!field) continue;
+            if (!HasCellText(i)) continue;
             const QRect text = cell.adjusted(2, 0, -2, 0);
             p.save();
             p.setClipRect(text);
             p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                       field->DisplayText());
+                       ActiveCellText(i));
             p.restore();
         }
     }

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <vector>
 
 class TDBGrid;
@@ -34,6 +35,9 @@ struct TColumn {
     QString FieldName;
     int Width = 64;
     QString Title;
+    // A column the window computes instead of a field: asked for the text of each row shown,
+    // while that row is the dataset's current one for its fields, and only while it is open.
+    std::function<QString()> Text;
 };
 
 class TDBGrid : public QAbstractScrollArea {
@@ -46,6 +50,8 @@ public:
     TColumn& Columns(int index) { return FColumns.at(size_t(index)); }
     const TColumn& Columns(int index) const { return FColumns.at(size_t(index)); }
     TColumn& AddColumn(const QString& fieldName, int width, const QString& title = QString());
+    TColumn& AddComputedColumn(std::function<QString()> text, int width,
+                               const QString& title = QString());
     void SetColumnWidth(int index, int width);
     // After titles or field names were changed through Columns(): find the fields again and
     // repaint.
@@ -119,6 +125,9 @@ private:
     void GoFirst();
     void GoLast();
     void PaintRows(QPainter& p, int rowCount);
+    // Whether a column has a text to show, and that text for the link's active record.
+    bool HasCellText(int column) const;
+    QString ActiveCellText(int column) const;
     void ReportPaintFailure(std::exception_ptr error);
 
     int ContentWidth() const;

@@ -309,13 +309,16 @@ void TFichierCsv::Fermer() {
 // ---------------------------------------------------------------------------------------------
 // The export
 
-void ExporterListe(TDataSet& liste, const QString& chemin) {
+void ExporterListe(TDataSet& liste, const QString& chemin,
+                   const std::vector<TColonneCalculee>& calculees) {
     TFichierCsv fichier;
     fichier.Remplacer(chemin);
     TLigneCsv ligne;
     ligne.Commencer();
     for (qint32 i = 0; i < liste.FieldCount(); ++i)
         ligne.Valeur(liste.Fields(i)->FieldName());
+    for (const TColonneCalculee& c : calculees)
+        ligne.Valeur(c.nom);
     fichier.Ecrire(TLigneCsv::Bom() + ligne.Terminer());
     if (liste.Active()) {
         // The grid must not follow the walk, and the user finds the row they were on.
@@ -333,6 +336,8 @@ void ExporterListe(TDataSet& liste, const QString& chemin) {
                 else
                     ligne.Valeur(champ->AsString());
             }
+            for (const TColonneCalculee& c : calculees)
+                ligne.Texte(c.texte());
             fichier.Ecrire(ligne.Terminer());
         }
         liste.First();

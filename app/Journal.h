@@ -13,6 +13,7 @@
 #include <QStringView>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 class TDataSet;
@@ -96,9 +97,17 @@ private:
     QByteArray FTemporaire;
 };
 
-// The mandate list as the window holds it, every row, its fields' names as the header; the
-// list's current row is where it was afterwards.
-void ExporterListe(TDataSet& liste, const QString& chemin);
+// A column the export adds after the list's fields: its header, and its text for the list's
+// current row.
+struct TColonneCalculee {
+    QString nom;
+    std::function<QString()> texte;
+};
+
+// The mandate list as the window holds it, every row, its fields' names as the header, then
+// the computed columns; the list's current row is where it was afterwards.
+void ExporterListe(TDataSet& liste, const QString& chemin,
+                   const std::vector<TColonneCalculee>& calculees = {});
 
 // "mandats_AAAA-MM-JJ.csv", the export's name offered for that day.
 QString NomExportParDefaut(const QDate& jour);
@@ -129,6 +138,8 @@ namespace Motif {
 inline const QString Verrou = QStringLiteral("verrou");
 inline const QString DonneesCompte = QStringLiteral("donnees_compte");
 inline const QString Inactif = QStringLiteral("inactif");
+// The row no longer held what the list showed (someone changed or deleted it since).
+inline const QString Modifie = QStringLiteral("modifie");
 // Followed by the server's message.
 inline const QString Serveur = QStringLiteral("serveur: ");
 inline const QString ConstateAuDemarrage = QStringLiteral("constaté au démarrage");

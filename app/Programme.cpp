@@ -3,6 +3,7 @@
 #include "MotDePasse.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
+#include "pFIBQuery.h"
 #include "uFonctions_Verification.h"
 
 #include <type_traits>
@@ -83,17 +84,40 @@ QString QuotedSQL(const QString& value) {
     return QLatin1Char('\'') + inner + QLatin1Char('\'');
 }
 
+QString ConditionCompteInchange() {
+    return QStringLiteral(" AND CMAN_IBAN IS NOT DISTINCT FROM :ATTENDU_IBAN AND CMAN_BIC IS NOT "
+                          "DISTINCT FROM :ATTENDU_BIC AND CMAN_IDBANQ IS NOT DISTINCT FROM "
+                          ":ATTENDU_BANQUE");
+}
+
+void SetCompteAttendu(TFIBQuery& q, const TCompteMandat& attendu) {
+    const auto texte = [&q](const char* nom, const std::optional<QString>& valeur) {
+        TFIBXSQLVAR* p = q.ParamByName(QLatin1String(nom));
+        if (valeur)
+            p->SetAsString(*valeur);
+        else
+            p->SetIsNull(true);
+    };
+    texte("ATTENDU_IBAN", attendu.iban);
+    texte("ATTENDU_BIC", attendu.bic);
+    TFIBXSQLVAR* banque = q.ParamByName(QStringLiteral("ATTENDU_BANQUE"));
+    if (attendu.banque)
+        banque->SetAsInt64(*attendu.banque);
+    else
+        banque->SetIsNull(true);
+}
+
 QString ModifierSQL(const QString& mandateId) {
     return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, "
                           "CMAN_IDBANQ = :P2 WHERE CMAN_ID = ") +
-           mandateId;
+           mandateId + ConditionCompteInchange();
 }
 
 QString RecreerDeactivateSQL(const QString& mandateId) {
-    // The list may be older than the row: a mandate ended since (by the client, or recreated
-    // from another workstation) is left alone, and the count of rows it changed tells so.
+    // A mandate ended since the listing (by the client, or recreated from another workstation)
+    // is left alone as one whose account was changed: the row count tells.
     return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = ") + mandateId +
-           QStringLiteral(" AND CMAN_ACTIF = -1");
+           QStringLiteral(" AND CMAN_ACTIF = -1") + ConditionCompteInchange();
 }
 
 QString RecreerInsertSQL(const QString& mandateId, qint64 newBankId, const QString& newIban,
@@ -234,4 +258,26 @@ QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSai
     QString rib = nouveauCode + guichet + compte + QStringLiteral("00");
     rib = rib.left(21) + DeuxChiffres(CleRIB(rib));
     return QStringLiteral("FR") + DeuxChiffres(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
+}
+
+TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& nouveauCode,
+                               const QString& guichetSaisi, const QString& iban, bool actif) {
+    TPrevisionMandat prevision;
+    // A mandate whose new RIB could not be built whole keeps its old IBAN rather than one with
+    // a key of "00". An ended mandate is not recreated: its copy would be an active mandate
+    // again, and since the old row stays listed, a second run would make a second one.
+    prevision.nouvelIban = NouvelIbanFrancais(nouveauCode, guichetSaisi, iban);
+    if (prevision.nouvelIban.isEmpty())
+        prevision.motif = Motif::DonneesCompte;
+    else if (mode == TModeChangement::Recreer && !actif)
+        prevision.motif = Motif::Inactif;
+    return prevision;
+}
+
+QString TexteMotif(const QString& motif) {
+    if (motif == Motif::DonneesCompte) return QStringLiteral("données de compte incomplètes");
+    if (motif == Motif::Inactif) return QStringLiteral("inactif (non recréé)");
+    if (motif == Motif::Modifie) return QStringLiteral("modifié depuis la liste");
+    if (motif == Motif::Verrou) return QStringLiteral("verrouillé par un autre utilisateur");
+    return motif;
 }

@@ -3,10 +3,15 @@
 // here needs a window.
 #pragma once
 
+#include "Journal.h"
 #include "pFIBDatabase.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+
+class TFIBQuery;
 
 // Where and how the main window connects.
 QString ProgramDatabaseName();
@@ -59,13 +64,43 @@ void ConfigureProgramWriteTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
 QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSaisi,
                            const QString& iban);
 
+// What « Changer » will do with a listed mandate before anything is written: the IBAN it
+// builds (empty when it cannot be built whole) and, when it passes the mandate over before any
+// write, the journal's reason. The list's « Nouvel IBAN » column and the run both ask here.
+struct TPrevisionMandat {
+    QString nouvelIban;
+    QString motif;
+};
+TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& nouveauCode,
+                               const QString& guichetSaisi, const QString& iban, bool actif);
+// A reason as the list's column and the end-of-run box show it to the user.
+QString TexteMotif(const QString& motif);
+
 // A text value between single quotes, inner single quotes doubled.
 QString QuotedSQL(const QString& value);
 
-// "Modifier": the new IBAN, BIC and bank go in through :P0, :P1 and :P2.
+// A mandate's account columns as the list read them, a null column as nullopt. A run writes a
+// mandate only while its row still holds exactly these: a colleague's correction made since the
+// listing is never overwritten with an IBAN built from the account as it was.
+struct TCompteMandat {
+    std::optional<QString> iban;
+    std::optional<QString> bic;
+    std::optional<qint64> banque;
+};
+
+// The condition a write of the run adds to its WHERE, null-safe, in the statement itself so
+// that the check and the write are one step: the row still holds :ATTENDU_IBAN,
+// :ATTENDU_BIC and :ATTENDU_BANQUE.
+QString ConditionCompteInchange();
+// Sets those three parameters of a prepared statement.
+void SetCompteAttendu(TFIBQuery& q, const TCompteMandat& attendu);
+
+// "Modifier": the new IBAN, BIC and bank go in through :P0, :P1 and :P2, over a row that still
+// holds what was listed; its row count tells whether it did.
 QString ModifierSQL(const QString& mandateId);
 
-// "Recréer", first statement: the old mandate is deactivated.
+// "Recréer", first statement: the old mandate is deactivated, if it is still active and holds
+// what was listed.
 QString RecreerDeactivateSQL(const QString& mandateId);
 
 // "Recréer", second statement: a copy of the old mandate with the new bank, taking its new

@@ -108,14 +108,17 @@ QString TexteNonChanges(int ecartes, int traites) {
 // The mandates a run passed over, by reason, for the end-of-run box.
 struct TEcartes {
     int verrou = 0;
+    int modifie = 0;
     int donneesCompte = 0;
     int inactif = 0;
     int serveur = 0;
 
-    int Total() const { return verrou + donneesCompte + inactif + serveur; }
+    int Total() const { return verrou + modifie + donneesCompte + inactif + serveur; }
     void Compter(const QString& motif) {
         if (motif == Motif::Verrou)
             ++verrou;
+        else if (motif == Motif::Modifie)
+            ++modifie;
         else if (motif == Motif::DonneesCompte)
             ++donneesCompte;
         else if (motif == Motif::Inactif)
@@ -132,6 +135,7 @@ struct TEcartes {
                          QString::number(nombre);
         };
         ligne(verrou, "verrouillés par un autre utilisateur");
+        ligne(modifie, "modifiés ou supprimés depuis la liste");
         ligne(donneesCompte, "données de compte incomplètes");
         ligne(inactif, "inactifs (non recréés)");
         ligne(serveur, "refusés par le serveur");
@@ -311,6 +315,10 @@ void TfrmPrincipale::CreateControls() {
     dgrDetail->AddColumn(QStringLiteral("NP"), 250);
     dgrDetail->AddColumn(QStringLiteral("CMAN_IBAN"), 250);
     dgrDetail->AddColumn(QStringLiteral("CMAN_BIC"), 100);
+    // What the run will write, computed for the rows shown only, from the new bank and the
+    // branch box as they are on screen.
+    dgrDetail->AddComputedColumn([this] { return NouvelIbanAffiche(); }, 200);
+    dgrDetail->AddComputedColumn([this] { return NouveauBicAffiche(); }, 100);
     dgrDetail->AddColumn(QStringLiteral("CMAN_NOMBANQUE"), 250);
     dgrDetail->AddColumn(QStringLiteral("BANQ_SOCIETE"), 250);
     dgrDetail->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -386,6 +394,10 @@ void TfrmPrincipale::ConnectHandlers() {
             [this] { Proteger([this] { btnVerifierClick(this); }); });
     connect(btnChanger, &QToolButton::clicked, this,
             [this] { Proteger([this] { btnChangerClick(this); }); });
+    // The list's « Nouvel IBAN » follows the new bank, the branch box and the mode as they change.
+    const auto suivre = [this] { dgrDetail->viewport()->update(); };
+    connect(edtNouveauGuichet, &QLineEdit::textChanged, this, suivre);
+    connect(rgoMandat, &TRadioGroup::itemIndexChanged, this, suivre);
     connect(dgrDetail, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         actExporter->setEnabled(idsBanque->Active());
         mnuGrille->popup(dgrDetail->viewport()->mapToGlobal(pos));
@@ -474,8 +486,10 @@ void TfrmPrincipale::FormCreate(TObject*) {
     dgrDetail->Columns(0).Title = QStringLiteral("Client");
     dgrDetail->Columns(1).Title = QStringLiteral("IBAN");
     dgrDetail->Columns(2).Title = QStringLiteral("BIC");
-    dgrDetail->Columns(3).Title = QStringLiteral("Nom de la banque (Saisie)");
-    dgrDetail->Columns(4).Title = QStringLiteral("Nom de la banque");
+    dgrDetail->Columns(3).Title = QStringLiteral("Nouvel IBAN");
+    dgrDetail->Columns(4).Title = QStringLiteral("Nouveau BIC");
+    dgrDetail->Columns(5).Title = QStringLiteral("Nom de la banque (Saisie)");
+    dgrDetail->Columns(6).Title = QStringLiteral("Nom de la banque");
     dgrDetail->ColumnsChanged();
 
     // Connect and start the reading transaction; a failure ends the handler here and is shown,
@@ -560,6 +574,7 @@ void TfrmPrincipale::lblAncien_InfoClick(TObject*) {
 void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {
     RetablirConnexion();
     ChoisirBanque(dbSource, lblNouveau_Info, Nouveau_Nom, Nouveau_BIC, Nouveau_ID, Nouveau_Code);
+    dgrDetail->viewport()->update();
 }
 
 void TfrmPrincipale::btnVerifierClick(TObject*) {
@@ -615,8 +630,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                         TMessageKind::Confirmation) != IDYES)
         return;
 
-    const TModeChangement mode =
-        rgoMandat->ItemIndex() == 1 ? TModeChangement::Recreer : TModeChangement::Modifier;
+    const TModeChangement mode = ModeChoisi();
     // Made before anything is written: a run that cannot keep its record changes nothing.
     std::optional<TJournal> journal;
     if (!SansJournal) journal.emplace(mode, QDateTime::currentDateTime());
@@ -635,9 +649,13 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
         idsBanque->First();
         while (!idsBanque->Eof()) {
             const QString ancienIban = idsBanqueCMAN_IBAN->AsString();
-            const QString iban = NouvelIban(ancienIban);
+            const TPrevisionMandat prevision = PrevoirMandat(
+                mode, Nouveau_Code, guichet, ancienIban, idsBanqueCMAN_ACTIF->AsInteger() == -1);
+            const QString& iban = prevision.nouvelIban;
             const QString id = idsBanqueCMAN_ID->AsString();
             const QString reference = idsBanqueCMAN_MANDAT->AsString();
+            const QString ancienBic = idsBanqueCMAN_BIC->AsString();
+            const bool sansBanque = idsBanqueCMAN_IDBANQ->IsNull();
             if (journal) {
                 ligne.id = id;
                 ligne.idClient = idsBanqueCMAN_IDCLI->AsString();
@@ -647,31 +665,26 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                     mode == TModeChangement::Recreer ? RecreerReference(reference) : reference;
                 ligne.ancienIban = ancienIban;
                 ligne.nouvelIban = iban;
-                ligne.ancienBic = idsBanqueCMAN_BIC->AsString();
+                ligne.ancienBic = ancienBic;
                 ligne.nouveauBic = Nouveau_BIC;
-                ligne.ancienneBanque =
-                    idsBanqueCMAN_IDBANQ->IsNull() ? QString() : idsBanqueCMAN_IDBANQ->AsString();
+                ligne.ancienneBanque = sansBanque ? QString() : idsBanqueCMAN_IDBANQ->AsString();
                 ligne.nouvelleBanque = nouvelleBanque;
                 ligne.modificationSepa.clear();
                 ligne.motif.clear();
             }
-            // A mandate whose new RIB could not be built whole keeps its old IBAN rather than
-            // one with a key of "00". An ended mandate is not recreated: its copy would be an
-            // active mandate again, and since the old row stays listed, a second run would make
-            // a second one.
-            QString motif;
-            if (iban.isEmpty()) {
-                motif = Motif::DonneesCompte;
-            } else if (mode == TModeChangement::Recreer && idsBanqueCMAN_ACTIF->AsInteger() != -1) {
-                motif = Motif::Inactif;
-            } else {
+            QString motif = prevision.motif;
+            if (motif.isEmpty()) {
+                TCompteMandat liste;
+                if (!idsBanqueCMAN_IBAN->IsNull()) liste.iban = ancienIban;
+                if (!idsBanqueCMAN_BIC->IsNull()) liste.bic = ancienBic;
+                if (!sansBanque) liste.banque = idsBanqueCMAN_IDBANQ->AsLargeInt();
                 // On the disk's way before the commit: whatever kills the run from here on, the
                 // next start finds the mandate named and looks it up.
                 if (journal) {
                     ligne.resultat = Resultat::EnCours;
                     journal->Ecrire(ligne);
                 }
-                motif = EcrireMandat(mode, id, iban, reference);
+                motif = EcrireMandat(mode, id, iban, reference, liste);
             }
             if (journal) {
                 if (motif.isEmpty()) {
@@ -713,31 +726,55 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                         TMessageKind::Information);
 }
 
-QString TfrmPrincipale::NouvelIban(const QString& iban) const {
-    return NouvelIbanFrancais(Nouveau_Code, edtNouveauGuichet->text(), iban);
+TPrevisionMandat TfrmPrincipale::PrevisionLigne() const {
+    return PrevoirMandat(ModeChoisi(), Nouveau_Code, edtNouveauGuichet->text(),
+                         idsBanqueCMAN_IBAN->AsString(), idsBanqueCMAN_ACTIF->AsInteger() == -1);
+}
+
+TModeChangement TfrmPrincipale::ModeChoisi() const {
+    return rgoMandat->ItemIndex() == 1 ? TModeChangement::Recreer : TModeChangement::Modifier;
+}
+
+QString TfrmPrincipale::NouvelIbanAffiche() const {
+    const TPrevisionMandat prevision = PrevisionLigne();
+    return prevision.motif.isEmpty() ? prevision.nouvelIban : TexteMotif(prevision.motif);
+}
+
+QString TfrmPrincipale::NouveauBicAffiche() const {
+    // Nothing is written on a mandate the run passes over.
+    return PrevisionLigne().motif.isEmpty() ? Nouveau_BIC : QString();
 }
 
 QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, const QString& iban,
-                                     const QString& reference) {
+                                     const QString& reference, const TCompteMandat& liste) {
     transLocale->StartTransaction();
     try {
+        // Each write lands only on a row that still holds what the list showed; a count of 0
+        // means the row was changed, ended or deleted since, and nothing was written.
+        const auto ecrire = [this, &liste] {
+            SetCompteAttendu(*qryLocale, liste);
+            qryLocale->ExecQuery();
+            const bool ecrit = qryLocale->RowsAffected() == 1;
+            qryLocale->Close();
+            qryLocale->FreeHandle();
+            return ecrit;
+        };
         if (mode == TModeChangement::Recreer) {
             qryLocale->SQL().SetText(RecreerDeactivateSQL(id));
             qryLocale->Prepare();
-            qryLocale->ExecQuery();
-            // Ended since the listing, or gone: nothing to copy, and nothing was changed.
-            const bool actif = qryLocale->RowsAffected() == 1;
-            qryLocale->Close();
-            qryLocale->FreeHandle();
-            if (!actif) {
+            if (!ecrire()) {
+                const QString motif = MotifNonDesactive(id);
                 transLocale->Rollback();
-                return Motif::Inactif;
+                return motif;
             }
             qryLocale->SQL().SetText(
                 RecreerInsertSQL(id, Nouveau_ID, iban, Nouveau_BIC, Nouveau_Nom));
             qryLocale->Prepare();
             qryLocale->ParamByName(QStringLiteral("CMAN_MANDAT"))
                 ->SetAsString(RecreerReference(reference));
+            qryLocale->ExecQuery();
+            qryLocale->Close();
+            qryLocale->FreeHandle();
         } else {
             qryLocale->SQL().SetText(ModifierSQL(id));
             qryLocale->Prepare();
@@ -745,10 +782,11 @@ QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, co
             qryLocale->ParamByName(QStringLiteral("P1"))->SetAsString(Nouveau_BIC);
             // The whole identifier: a 32-bit one would name another bank past 2^31 - 1.
             qryLocale->ParamByName(QStringLiteral("P2"))->SetAsInt64(Nouveau_ID);
+            if (!ecrire()) {
+                transLocale->Rollback();
+                return Motif::Modifie;
+            }
         }
-        qryLocale->ExecQuery();
-        qryLocale->Close();
-        qryLocale->FreeHandle();
         transLocale->Commit();
         return {};
     } catch (const Exception& e) {
@@ -764,6 +802,18 @@ QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, co
     }
 }
 
+QString TfrmPrincipale::MotifNonDesactive(const QString& id) {
+    // Only after the deactivation found nothing to end, to tell the user which: a mandate ended
+    // since the listing keeps the reason of one ended before it.
+    qryLocale->SQL().SetText(
+        QStringLiteral("SELECT CMAN_ACTIF FROM CLIENTS_MANDAT WHERE CMAN_ID = ") + id);
+    qryLocale->ExecQuery();
+    const bool termine = !qryLocale->Eof() && qryLocale->Fields(0)->AsInteger() != -1;
+    qryLocale->Close();
+    qryLocale->FreeHandle();
+    return termine ? Motif::Inactif : Motif::Modifie;
+}
+
 void TfrmPrincipale::actExporterClick(TObject*) {
     const QString chemin = ChoisirFichierEnregistrement(
         QStringLiteral("Exporter la liste"),
@@ -771,7 +821,9 @@ void TfrmPrincipale::actExporterClick(TObject*) {
             NomExportParDefaut(QDate::currentDate()));
     if (chemin.isEmpty()) return;
     TCurseurAttente attente;
-    ExporterListe(*idsBanque, chemin);
+    ExporterListe(*idsBanque, chemin,
+                  {{QStringLiteral("NOUVEL_IBAN"), [this] { return NouvelIbanAffiche(); }},
+                   {QStringLiteral("NOUVEAU_BIC"), [this] { return NouveauBicAffiche(); }}});
 }
 
 void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {

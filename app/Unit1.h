@@ -30,7 +30,6 @@ class TDataSource;
 class TFIBBCDField;
 class TFIBStringField;
 class TFIBSmallIntField;
-enum class TModeChangement;
 
 class TfrmPrincipale : public QWidget, public TComponent {
     Q_OBJECT
@@ -142,13 +141,19 @@ private:
     void ChargerMandats();
     // Ends transSource and starts it again: the list then reads the database as it is now.
     void RenouvelerLecture();
-    // The new IBAN of a listed mandate; empty when the new RIB would not be 23 characters.
-    QString NouvelIban(const QString& iban) const;
-    // Writes one mandate in a transaction of its own: empty when it was committed, else the
-    // journal's reason it was rolled back. A lost connection is raised: the outcome of a commit
-    // cut short is unknown.
+    TModeChangement ModeChoisi() const;
+    // What the run will do with the list's current row, with the new bank and branch box as
+    // they are now; and that as the list's « Nouvel IBAN » and « Nouveau BIC » show it.
+    TPrevisionMandat PrevisionLigne() const;
+    QString NouvelIbanAffiche() const;
+    QString NouveauBicAffiche() const;
+    // Writes one mandate in a transaction of its own, over a row that still holds what the list
+    // showed: empty when it was committed, else the journal's reason it was rolled back. A lost
+    // connection is raised: the outcome of a commit cut short is unknown.
     QString EcrireMandat(TModeChangement mode, const QString& id, const QString& iban,
-                         const QString& reference);
+                         const QString& reference, const TCompteMandat& liste);
+    // Why « Recréer »'s deactivation ended nothing: the mandate ended, or changed or gone.
+    QString MotifNonDesactive(const QString& id);
     // Completes from the database the journals a kill or a lost connection left pending: every
     // journal at the start, then at each listing those this window left so.
     void CompleterJournaux(bool tous);

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <stdexcept>
 
 // Test texts are written in UTF-8, accents included.
@@ -33,4 +34,22 @@ template <typename F> QString ConvertErrorOf(F&& call) {
 // code tells which message was chosen.
 template <typename F> EFIBClientError ClientErrorOf(F&& call) {
     return Raised<EFIBClientError>(call);
+}
+
+// Digit by digit, with no chunking, so that it shares nothing with the code under test.
+inline qint32 ReferenceModulo(const QString& digits, qint32 modulus) {
+    std::uint64_t r = 0;
+    for (QChar c : digits)
+        r = (r * 10 + std::uint64_t(c.unicode() - '0')) % std::uint64_t(modulus);
+    return qint32(r);
+}
+
+// The French IBAN of an all-digit bank code, branch code and account number, by the reference
+// modulo: key = 97 - RIB·100 mod 97, check digits = 98 - (RIB, "FR00" as 152700) mod 97.
+inline QString ReferenceIban(const QString& code, const QString& guichet, const QString& compte) {
+    const QString sansCle = code + guichet + compte;
+    const qint32 cle = 97 - ReferenceModulo(sansCle + QStringLiteral("00"), 97);
+    const QString rib = sansCle + QStringLiteral("%1").arg(cle, 2, 10, QLatin1Char('0'));
+    const qint32 controle = 98 - ReferenceModulo(rib + QStringLiteral("152700"), 97);
+    return QStringLiteral("FR%1").arg(controle, 2, 10, QLatin1Char('0')) + rib;
 }

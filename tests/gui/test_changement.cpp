@@ -552,6 +552,152 @@ TEST_F(Changement, RecreerNeverCopiesAMandateEndedSinceTheListing) {
         EXPECT_FALSE(l.startsWith(S("Recréer;CHANGE;"))) << l.toStdString();
 }
 
+// Between « Vérifier » and « Changer » another user corrects, deletes or moves mandates of the
+// list; the run in `mode` must write over none of them. Answers the rows of the untouched ones.
+class ChangementDepuisLaListe : public Changement {
+protected:
+    const QString M6 = S("7000001006"); // its account corrected
+    const QString M7 = S("7000001007"); // deleted
+    const QString M8 = S("7000001008"); // moved by another window running the same change
+    const QString M9 = S("7000001009"); // no BIC, untouched
+
+    void Lancer(int mode) {
+        Ajouter(M6, -1, BanqueAncienne, "FR7699999444441234567890177", "RUM-0006");
+        Ajouter(M7, -1, BanqueAncienne, "FR7699999555551234567890166", "RUM-0007");
+        Ajouter(M8, -1, BanqueAncienne, "FR7699999333331234567890144", "RUM-0008");
+        Ajouter(M9, -1, BanqueAncienne, "FR7699999666661234567890155", "RUM-0009");
+        base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_BIC = NULL WHERE CMAN_ID = ") + M9);
+        avant = base.Mandats();
+        ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2, M6, M7, M8, M9}));
+
+        // M1's BIC and M6's account corrected, M7 deleted, all committed by a colleague.
+        base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_BIC = 'CORRFRPPXXX' WHERE CMAN_ID = ") +
+                      M1);
+        base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = 'FR7699999444449999999999911' "
+                        "WHERE CMAN_ID = ") +
+                      M6);
+        base.Executer(S("DELETE FROM CLIENTS_MANDAT WHERE CMAN_ID = ") + M7);
+        // A second workstation lists M8 alone (its branch) and runs the same change.
+        auto ici = std::move(frm);
+        frm = std::make_unique<TfrmPrincipale>();
+        Choisir();
+        ASSERT_EQ(Verifier(S("33333"), S("33333"), true), QStringList{M8});
+        Changer(mode);
+        frm = std::move(ici);
+        apresAutres = base.Mandats();
+        Changer(mode);
+    }
+    QStringList apresAutres;
+};
+
+TEST_F(ChangementDepuisLaListe, ModifierWritesOverNoRowChangedSinceTheListing) {
+    ASSERT_NO_FATAL_FAILURE(Lancer(0));
+    // What the others left stays exactly so; the untouched M2 (no bank identifier) and M9 (no
+    // BIC) are changed, the null-safe comparison holding for both.
+    QStringList attendu = apresAutres;
+    for (QString& ligne : attendu) {
+        if (ligne.startsWith(M2)) ligne = Deplace(Avant(M2), S("FR7612345111111000000001109"));
+        if (ligne.startsWith(M9))
+            ligne = Deplace(Avant(M9), ReferenceIban(S("12345"), S("66666"), S("12345678901")));
+    }
+    EXPECT_EQ(base.Mandats(), attendu);
+    EXPECT_EQ(Ligne(attendu, M7), QString());
+    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés : ils restent "
+                                      "dans la liste."),
+                                    S("modifiés ou supprimés depuis la liste : 4")}));
+    QStringList issues;
+    for (const QString& l : LignesJournal())
+        if (!l.contains(S(";EN_COURS;"))) issues << l.section(u';', 1, 3);
+    issues.sort();
+    EXPECT_EQ(issues,
+              QStringList({S("CHANGE;;7000001002"), S("CHANGE;;7000001009"),
+                           S("ECARTE;modifie;7000001001"), S("ECARTE;modifie;7000001006"),
+                           S("ECARTE;modifie;7000001007"), S("ECARTE;modifie;7000001008")}));
+}
+
+TEST_F(ChangementDepuisLaListe, RecreerCopiesNoRowChangedSinceTheListing) {
+    ASSERT_NO_FATAL_FAILURE(Lancer(1));
+    const qint64 generateur = base.Generateur();
+    // Only M2 and M9 were recreated: ended, each with one copy; the rest as the others left it.
+    const QString nouveaux =
+        QString::number(generateur - 1) + u',' + QString::number(generateur) + u')';
+    QStringList attendu = apresAutres;
+    for (QString& ligne : attendu)
+        if (ligne.startsWith(M2) || ligne.startsWith(M9)) ligne.replace(S("|-1|"), S("|0|"));
+    EXPECT_EQ(base.Mandats(S(" AND CMAN_ID NOT IN (") + nouveaux), attendu);
+    const QStringList copies = base.Mandats(S(" AND CMAN_ID IN (") + nouveaux);
+    ASSERT_EQ(copies.size(), 2);
+    QStringList references;
+    for (const QString& c : copies)
+        references << c.section(u'|', 8, 8);
+    references.sort();
+    EXPECT_EQ(references, QStringList({S("RUM-0009N"), Reference35}));
+    // M8, ended by the other workstation's run, keeps the reason of an ended mandate.
+    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés : ils restent "
+                                      "dans la liste."),
+                                    S("modifiés ou supprimés depuis la liste : 3"),
+                                    S("inactifs (non recréés) : 1")}));
+    QStringList issues;
+    for (const QString& l : LignesJournal())
+        if (!l.contains(S(";EN_COURS;"))) issues << l.section(u';', 1, 3);
+    issues.sort();
+    EXPECT_EQ(issues,
+              QStringList({S("CHANGE;;7000001002"), S("CHANGE;;7000001009"),
+                           S("ECARTE;inactif;7000001008"), S("ECARTE;modifie;7000001001"),
+                           S("ECARTE;modifie;7000001006"), S("ECARTE;modifie;7000001007")}));
+}
+
+TEST_F(Changement, TheListShowsWhatTheRunWillWriteAndFollowsTheNewBankAndBranch) {
+    // A mandate whose account is cut short: the run would pass it over.
+    Ajouter(S("7000001010"), -1, BanqueAncienne, "FR7699999678901", "RUM-0010");
+    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 4);
+    frm->show();
+    QCoreApplication::processEvents();
+    TDBGrid* grille = frm->dgrDetail;
+    ASSERT_GE(grille->DataLink().RecordCount(), 4);
+    // Each shown row's IBAN, with the two new columns beside it.
+    const auto montre = [&] {
+        std::map<QString, QString> lignes;
+        for (int r = 0; r < grille->DataLink().RecordCount(); ++r)
+            lignes[grille->CellText(r, 1)] = grille->CellText(r, 3) + u'|' + grille->CellText(r, 4);
+        return lignes;
+    };
+    const auto attendu = [](const char* guichet1, const char* guichet2, const char* guichet3,
+                            const QString& code, const QString& bic, const QString& inactif) {
+        const auto iban = [&](const char* guichet, const char* compte) {
+            return ReferenceIban(code, S(guichet), S(compte)) + u'|' + bic;
+        };
+        return std::map<QString, QString>{
+            {S("FR7699999678901234567890123"), iban(guichet1, "12345678901")},
+            {S("FR7699999111111000000001128"), iban(guichet2, "10000000011")},
+            // A letter in the account: its new IBAN is the one the run's own test writes.
+            {S("FR629999922222000000010A069"),
+             inactif.isEmpty() ? QString(guichet3) + u'|' + bic : inactif + u'|'},
+            {S("FR7699999678901"), S("données de compte incomplètes|")}};
+    };
+    EXPECT_EQ(montre(), attendu("67890", "11111", "FR041234522222000000010A050", S("12345"),
+                                S("OUESFRPPXXX"), QString()));
+
+    // A branch typed, « Recréer » chosen, another new bank: the columns follow at once.
+    frm->edtNouveauGuichet->setText(S("55555"));
+    frm->rgoMandat->SetItemIndex(1);
+    frm->Nouveau_Code = S("30004");
+    frm->Nouveau_BIC = S("BNPAFRPPXXX");
+    EXPECT_EQ(montre(), attendu("55555", "55555", "", S("30004"), S("BNPAFRPPXXX"),
+                                S("inactif (non recréé)")));
+
+    // The export carries them too.
+    QTemporaryDir dossier;
+    Exporter(dossier.filePath(S("liste.csv")));
+    std::map<QString, QString> exporte;
+    const std::vector<QStringList> lignes = LireCsv(Octets(dossier.filePath(S("liste.csv"))));
+    ASSERT_EQ(lignes.size(), 5u);
+    EXPECT_EQ(lignes[0].mid(10), QStringList({S("NOUVEL_IBAN"), S("NOUVEAU_BIC")}));
+    for (std::size_t i = 1; i < lignes.size(); ++i)
+        exporte[lignes[i][5]] = lignes[i][10] + u'|' + lignes[i][11];
+    EXPECT_EQ(exporte, montre());
+}
+
 TEST_F(Changement, ALockedMandateIsPassedOverAndReported) {
     Verifier(QString(), QString(), true);
     base.Verrouiller(M2);
@@ -910,11 +1056,11 @@ TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
     EXPECT_EQ(QString::fromUtf8(Octets(exporte)),
               S("\xEF\xBB\xBF"
                 "CMAN_ID;CMAN_IDCLI;NP;CMAN_ACTIF;CMAN_IDBANQ;CMAN_IBAN;CMAN_BIC;CMAN_NOMBANQUE;"
-                "CMAN_MANDAT;BANQ_SOCIETE\r\n"
+                "CMAN_MANDAT;BANQ_SOCIETE;NOUVEL_IBAN;NOUVEAU_BIC\r\n"
                 "7000001001;7000000101;") +
                   nom +
                   S(";-1;1000000001;FR7699999678901234567890123;ANCIFRPPXXX;'@SUM(A1);\"'+33;R\";"
-                    "Banque Ancienne\r\n"));
+                    "Banque Ancienne;FR7612345555551234567890150;OUESFRPPXXX\r\n"));
 
     Changer(0);
     const QString ligne = S(";7000001001;7000000101;") + nom +
@@ -957,12 +1103,18 @@ TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
     EXPECT_EQ(frm->idsBanque->RecNo(), 3);
     EXPECT_EQ(Mode(dossier.filePath(S("export.csv"))), mode_t(0600));
 
-    // The list's own select on a second connection: the same rows, in any order.
+    // The list's own select on a second connection: the same rows, in any order, each with
+    // what « Modifier » would write over it.
+    const std::map<QString, QString> nouveaux = {
+        {S("FR7699999678901234567890123"), S("FR7612345678901234567890104")},
+        {S("FR7699999111111000000001128"), S("FR7612345111111000000001109")},
+        {S("FR629999922222000000010A069"), S("FR041234522222000000010A050")}};
     QStringList attendu;
     for (const QString& row : base.Lignes(frm->idsBanque->SelectSQL().Text())) {
         QStringList c = row.split(u'|');
         for (QString& v : c)
             if (v == u'-') v.clear();
+        c << nouveaux.at(c[5]) << S("OUESFRPPXXX");
         attendu << c.join(u';');
     }
     QStringList lignes =
@@ -970,7 +1122,8 @@ TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
     ASSERT_EQ(lignes.takeLast(), QString());
     ASSERT_EQ(lignes.takeFirst(), S("\xEF\xBB\xBF"
                                     "CMAN_ID;CMAN_IDCLI;NP;CMAN_ACTIF;CMAN_IDBANQ;CMAN_IBAN;"
-                                    "CMAN_BIC;CMAN_NOMBANQUE;CMAN_MANDAT;BANQ_SOCIETE"));
+                                    "CMAN_BIC;CMAN_NOMBANQUE;CMAN_MANDAT;BANQ_SOCIETE;"
+                                    "NOUVEL_IBAN;NOUVEAU_BIC"));
     lignes.sort();
     attendu.sort();
     EXPECT_EQ(lignes, attendu);

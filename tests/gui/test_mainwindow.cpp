@@ -132,9 +132,9 @@ TEST_F(MainWindow, IsCentredAndItsGridFillsTheRestAtAnySize) {
     EXPECT_LE(frm.gbxOptions->geometry().right(), frm.width());
 }
 
-TEST_F(MainWindow, GridShowsItsFiveTitlesAndNoRows) {
+TEST_F(MainWindow, GridShowsItsTitlesAndNoRows) {
     const TDBGrid* grid = frm.dgrDetail;
-    ASSERT_EQ(grid->ColumnCount(), 5);
+    ASSERT_EQ(grid->ColumnCount(), 7);
     const struct {
         const char* field;
         int width;
@@ -142,10 +142,13 @@ TEST_F(MainWindow, GridShowsItsFiveTitlesAndNoRows) {
     } expected[] = {{"NP", 250, "Client"},
                     {"CMAN_IBAN", 250, "IBAN"},
                     {"CMAN_BIC", 100, "BIC"},
+                    // What the run will write: computed, no field of the list.
+                    {"", 200, "Nouvel IBAN"},
+                    {"", 100, "Nouveau BIC"},
                     {"CMAN_NOMBANQUE", 250, "Nom de la banque (Saisie)"},
                     {"BANQ_SOCIETE", 250, "Nom de la banque"}};
     const QFontMetrics title(grid->TitleFont());
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         const TColumn& column = grid->Columns(i);
         EXPECT_EQ(column.FieldName, QString::fromUtf8(expected[i].field));
         EXPECT_EQ(column.Width, expected[i].width);

@@ -172,6 +172,19 @@ protected:
         return O.Str(
             Format(S("SELECT %s FROM CLIENTS_MANDAT WHERE CMAN_ID = %s"), S(column), IntToStr(id)));
     }
+    // The mandate's account as a listing reads it.
+    TCompteMandat Compte(qint64 id) {
+        const auto valeur = [&](const char* column) -> std::optional<QString> {
+            if (O.Int(Format(S("SELECT COUNT(*) FROM CLIENTS_MANDAT WHERE CMAN_ID = %s AND %s IS "
+                               "NULL"),
+                             IntToStr(id), S(column))) != 0)
+                return std::nullopt;
+            return Column(column, id);
+        };
+        TCompteMandat compte{valeur("CMAN_IBAN"), valeur("CMAN_BIC"), std::nullopt};
+        if (const auto banque = valeur("CMAN_IDBANQ")) compte.banque = banque->toLongLong();
+        return compte;
+    }
 
     TObserver O;
     qint64 Source = 0;
@@ -188,10 +201,11 @@ TEST_F(BankChange, ModifierWritesIbanBicAndBankOnlyWithTwoPrepares) {
     const QString sql = ModifierSQL(IntToStr(Mandate));
     TCountingClientLibrary& counts = Q->Counts();
 
+    const TCompteMandat liste = Compte(Mandate);
     Tr->StartTransaction();
     Q->SQL().SetText(sql);
     Q->Prepare();
-    ASSERT_EQ(Q->Params()->Count(), 3);
+    ASSERT_EQ(Q->Params()->Count(), 6);
     EXPECT_EQ(Q->ParamName(0), S("P0"));
     EXPECT_EQ(Q->ParamName(2), S("P2"));
     // Unset parameters carry the server's description and stay NULL.
@@ -203,8 +217,11 @@ TEST_F(BankChange, ModifierWritesIbanBicAndBankOnlyWithTwoPrepares) {
     Q->ParamByName(S("P0"))->SetAsString(NewIban);
     Q->ParamByName(S("P1"))->SetAsString(NewBic);
     Q->ParamByName(S("P2"))->SetAsInteger(qint32(NewBankId));
+    SetCompteAttendu(*Q, liste);
     Q->ExecQuery();
-    EXPECT_EQ(counts.LastInput, (std::vector<short>{SQL_TEXT, SQL_TEXT, SQL_LONG}));
+    ASSERT_EQ(counts.LastInput.size(), 6u);
+    EXPECT_EQ(std::vector<short>(counts.LastInput.begin(), counts.LastInput.begin() + 3),
+              (std::vector<short>{SQL_TEXT, SQL_TEXT, SQL_LONG}));
     EXPECT_EQ(Q->RowsAffected(), 1);
     Q->Close();
     EXPECT_TRUE(Q->Prepared());
@@ -219,7 +236,10 @@ TEST_F(BankChange, ModifierWritesIbanBicAndBankOnlyWithTwoPrepares) {
     EXPECT_EQ(counts.PreparedTexts[0],
               StringToAnsi(S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = ?  , CMAN_BIC = ?  , "
                              "CMAN_IDBANQ = ?   WHERE CMAN_ID = ") +
-                           IntToStr(Mandate) + S("\r\n")));
+                           IntToStr(Mandate) + S(" AND CMAN_IBAN IS NOT DISTINCT FROM ?") +
+                           QString(12, u' ') + S(" AND CMAN_BIC IS NOT DISTINCT FROM ?") +
+                           QString(11, u' ') + S(" AND CMAN_IDBANQ IS NOT DISTINCT FROM ?") +
+                           QString(14, u' ') + S("\r\n")));
 
     EXPECT_EQ(Column("CMAN_IBAN", Mandate), NewIban);
     EXPECT_EQ(Column("CMAN_BIC", Mandate), NewBic);
@@ -234,16 +254,18 @@ TEST_F(BankChange, RecreerDeactivatesAndInsertsTheCopy) {
     const QString newReference = RecreerReference(Column("CMAN_MANDAT", Mandate));
     TCountingClientLibrary& counts = Q->Counts();
 
+    const TCompteMandat liste = Compte(Mandate);
     Tr->StartTransaction();
     Q->SQL().SetText(RecreerDeactivateSQL(IntToStr(Mandate)));
     Q->Prepare();
-    EXPECT_EQ(Q->Params()->Count(), 0);
+    EXPECT_EQ(Q->Params()->Count(), 3);
+    SetCompteAttendu(*Q, liste);
     Q->ExecQuery();
     EXPECT_EQ(Q->RowsAffected(), 1);
     Q->Close();
     Q->FreeHandle();
-    // A statement without parameters is prepared once.
-    EXPECT_EQ(counts.PreparedTexts.size(), 1);
+    // Prepared again at its first execution, as every statement with parameters.
+    EXPECT_EQ(counts.PreparedTexts.size(), 2);
 
     const QString insert = RecreerInsertSQL(IntToStr(Mandate), NewBankId, NewIban, NewBic, NewName);
     Q->SQL().SetText(insert);
@@ -255,7 +277,7 @@ TEST_F(BankChange, RecreerDeactivatesAndInsertsTheCopy) {
     Q->Close();
     Q->FreeHandle();
     Tr->Commit();
-    EXPECT_EQ(counts.PreparedTexts.size(), 3);
+    EXPECT_EQ(counts.PreparedTexts.size(), 4);
 
     const qint64 created = O.Int(S("SELECT GEN_ID(IDGENERIQUE, 0) FROM RDB$DATABASE"));
     ASSERT_GT(created, Mandate);

@@ -16,14 +16,6 @@ QString Invalid(const char* chunk) {
     return QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(QLatin1String(chunk));
 }
 
-// Digit by digit, with no chunking, so that it shares nothing with the code under test.
-qint32 ReferenceModulo(const QString& digits, qint32 modulus) {
-    std::uint64_t r = 0;
-    for (QChar c : digits)
-        r = (r * 10 + std::uint64_t(c.unicode() - '0')) % std::uint64_t(modulus);
-    return qint32(r);
-}
-
 QString TwoDigits(qint32 v) {
     return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
 }

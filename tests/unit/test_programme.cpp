@@ -12,11 +12,16 @@ QString S(const char* text) {
 } // namespace
 
 TEST(Programme, ChangeRunStatementsAreTheProgramsTexts) {
+    const QString inchange = S(" AND CMAN_IBAN IS NOT DISTINCT FROM :ATTENDU_IBAN AND CMAN_BIC IS "
+                               "NOT DISTINCT FROM :ATTENDU_BIC AND CMAN_IDBANQ IS NOT DISTINCT "
+                               "FROM :ATTENDU_BANQUE");
     EXPECT_EQ(ModifierSQL(S("1234")),
               S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = :P0, CMAN_BIC = :P1, CMAN_IDBANQ = :P2 "
-                "WHERE CMAN_ID = 1234"));
+                "WHERE CMAN_ID = 1234") +
+                  inchange);
     EXPECT_EQ(RecreerDeactivateSQL(S("77")),
-              S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = 77 AND CMAN_ACTIF = -1"));
+              S("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_ID = 77 AND CMAN_ACTIF = -1") +
+                  inchange);
     // An identifier past 32 bits keeps all its digits; quotes inside values are doubled, and a
     // colon inside a quoted value stays text.
     EXPECT_EQ(RecreerInsertSQL(S("77"), 4294967301LL, S("FR7630004000031234567890143"),

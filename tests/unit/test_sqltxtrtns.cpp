@@ -223,23 +223,26 @@ TEST(SqlParamMarkers, PreCheckAgreesWithACharacterByCharacterReading) {
 TEST(SqlProgramTexts, ModifierUpdate) {
     const QString text = ModifierSQL(S("1234")) + CRLF;
     const auto params = List(text);
-    ASSERT_EQ(Names(params), QStringList({S("P0"), S("P1"), S("P2")}));
-    for (const auto& p : params) {
-        EXPECT_FALSE(p.InWhereClause);
-        EXPECT_FALSE(p.CanForceIsNull);
-        EXPECT_FALSE(p.Quoted || p.IsMacro);
-        EXPECT_EQ(text.mid(p.BeginPosInText - 1, 3), S(":") + p.Name);
-        EXPECT_EQ(p.EndPosInText, p.BeginPosInText + 2);
-    }
+    const QStringList attendus = {S("ATTENDU_IBAN"), S("ATTENDU_BIC"), S("ATTENDU_BANQUE")};
+    ASSERT_EQ(Names(params), QStringList({S("P0"), S("P1"), S("P2")}) + attendus);
     QString expected = text;
-    expected.replace(S(":P0"), S("?  ")).replace(S(":P1"), S("?  ")).replace(S(":P2"), S("?  "));
+    for (const auto& p : params) {
+        // The new values are set, the listed ones compared null-safe: none is ever rewritten
+        // into IS NULL.
+        EXPECT_EQ(p.InWhereClause, attendus.contains(p.Name)) << p.Name.toStdString();
+        EXPECT_FALSE(p.Quoted || p.IsMacro);
+        EXPECT_EQ(text.mid(p.BeginPosInText - 1, p.Name.size() + 1), S(":") + p.Name);
+        EXPECT_EQ(p.EndPosInText, p.BeginPosInText + p.Name.size());
+        expected.replace(S(":") + p.Name, S("?") + QString(p.Name.size(), u' '));
+    }
     EXPECT_EQ(ServerText(text), expected);
     EXPECT_EQ(Parsed(text).SQLKind(), skUpdate);
 }
 
 TEST(SqlProgramTexts, RecreerStatements) {
     const QString deactivate = RecreerDeactivateSQL(S("77")) + CRLF;
-    EXPECT_FALSE(HasParamMarkers(deactivate, QChar(u'@')));
+    EXPECT_EQ(Names(List(deactivate)),
+              QStringList({S("ATTENDU_IBAN"), S("ATTENDU_BIC"), S("ATTENDU_BANQUE")}));
 
     // A bank name whose quotes hide a colon and a question mark: neither may become a marker.
     const QString insert = RecreerInsertSQL(S("77"), 4294967301, S("FR7630004000031234567890143"),
