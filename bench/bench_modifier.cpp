@@ -39,7 +39,7 @@ const QString LibraryName = ProgramLibraryName();
 // What the raw loop sends for the program's text: its named markers become "?".
 QString ModifierServerSQL(const QString& mandateId) {
     QString text = ModifierSQL(mandateId);
-    for (const char* name : {":P0", ":P1", ":P2"})
+    for (const char* name : {":P0", ":P1", ":P2", ":ATTENDU_IBAN", ":ATTENDU_BIC", ":ATTENDU_BANQUE"})
         text.replace(QLatin1String(name), QStringLiteral("?"));
     return text;
 }
@@ -55,6 +55,9 @@ const char* const LoopNames[LoopCount] = {"raw   ", "layer ", "raw×2 "};
 struct TMandate {
     QString Id; // decimal digits, as the program reads CMAN_ID from the list
     QString Iban;
+    // What the list showed, which the row must still hold (never null here).
+    QString Bic;
+    qint64 Bank = 0;
 };
 
 struct TNewBank {
@@ -77,32 +80,43 @@ const char WriteTpbBytes[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, i
 const QByteArray WriteTpb = QByteArray::fromRawData(WriteTpbBytes, sizeof WriteTpbBytes);
 
 // The input descriptor a C program would build once and point at each mandate's values: the
-// same types the layer's setters send (text, text, 32-bit integer).
+// same types the layer's setters send (text, text, 32-bit integer), then the listed IBAN, BIC
+// and bank the row must still hold.
 class TRawParams {
 public:
     TRawParams() {
         FDa = reinterpret_cast<XSQLDA*>(FStorage.data());
         FDa->version = SQLDA_VERSION1;
-        FDa->sqln = FDa->sqld = 3;
-        FDa->sqlvar[0].sqltype = SQL_TEXT;
-        FDa->sqlvar[1].sqltype = SQL_TEXT;
+        FDa->sqln = FDa->sqld = 6;
+        for (int i : {0, 1, 3, 4})
+            FDa->sqlvar[i].sqltype = SQL_TEXT;
         FDa->sqlvar[2].sqltype = SQL_LONG;
         FDa->sqlvar[2].sqllen = sizeof(ISC_LONG);
         FDa->sqlvar[2].sqldata = reinterpret_cast<ISC_SCHAR*>(&FBank);
+        FDa->sqlvar[5].sqltype = SQL_INT64;
+        FDa->sqlvar[5].sqllen = sizeof(ISC_INT64);
+        FDa->sqlvar[5].sqldata = reinterpret_cast<ISC_SCHAR*>(&FListedBank);
     }
-    XSQLDA* Set(QByteArray& iban, QByteArray& bic, ISC_LONG bank) {
-        FDa->sqlvar[0].sqldata = iban.data();
-        FDa->sqlvar[0].sqllen = ISC_SHORT(iban.size());
-        FDa->sqlvar[1].sqldata = bic.data();
-        FDa->sqlvar[1].sqllen = ISC_SHORT(bic.size());
+    XSQLDA* Set(QByteArray& iban, QByteArray& bic, ISC_LONG bank, QByteArray& listedIban,
+                QByteArray& listedBic, ISC_INT64 listedBank) {
+        SetText(0, iban);
+        SetText(1, bic);
         FBank = bank;
+        SetText(3, listedIban);
+        SetText(4, listedBic);
+        FListedBank = listedBank;
         return FDa;
     }
 
 private:
-    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> FStorage{};
+    void SetText(int i, QByteArray& text) {
+        FDa->sqlvar[i].sqldata = text.data();
+        FDa->sqlvar[i].sqllen = ISC_SHORT(text.size());
+    }
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(6)> FStorage{};
     XSQLDA* FDa;
     ISC_LONG FBank = 0;
+    ISC_INT64 FListedBank = 0;
 };
 
 // What the layer's prepare asks after isc_dsql_prepare: the statement type and the parameters'
@@ -124,15 +138,17 @@ int RunRaw(TRawSession& s, const TNewBank& bank, const std::vector<TMandate>& ma
     TRawParams params;
     QByteArray bic = bank.Bic.toLatin1();
     alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(1)> outStorage{};
-    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> bindStorage{};
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(6)> bindStorage{};
     auto* out = reinterpret_cast<XSQLDA*>(outStorage.data());
     auto* bind = reinterpret_cast<XSQLDA*>(bindStorage.data());
     out->version = bind->version = SQLDA_VERSION1;
     out->sqln = 1;
-    bind->sqln = 3;
+    bind->sqln = 6;
     int failures = 0;
     for (const TMandate& m : mandates) {
         QByteArray iban = NewIban(bank, m.Iban).toLatin1();
+        QByteArray listedIban = m.Iban.toLatin1();
+        QByteArray listedBic = m.Bic.toLatin1();
         const QByteArray sql = ModifierServerSQL(m.Id).toLatin1();
         isc_tr_handle tr = s.Start(WriteTpb);
         isc_stmt_handle st = 0;
@@ -146,9 +162,15 @@ int RunRaw(TRawSession& s, const TNewBank& bank, const std::vector<TMandate>& ma
                         "isc_dsql_prepare");
                 if (likeTheLayer) DescribeLikeTheLayer(s, st, bind);
             }
-            s.Check(lib.isc_dsql_execute(s.Status(), &tr, &st, Dialect,
-                                         params.Set(iban, bic, ISC_LONG(bank.Id))),
+            s.Check(lib.isc_dsql_execute(
+                        s.Status(), &tr, &st, Dialect,
+                        params.Set(iban, bic, ISC_LONG(bank.Id), listedIban, listedBic, m.Bank)),
                     "isc_dsql_execute");
+            // The row count the layer asks, to tell a row changed since the listing.
+            const char item = isc_info_sql_records;
+            char answer[64] = {};
+            s.Check(lib.isc_dsql_sql_info(s.Status(), &st, 1, &item, sizeof answer, answer),
+                    "isc_dsql_sql_info");
             s.Check(lib.isc_dsql_free_statement(s.Status(), &st, DSQL_drop), "free");
             s.Commit(tr);
         } catch (const TRawError&) {
@@ -208,7 +230,9 @@ int RunLayer(TLayer& w, const TNewBank& bank, const std::vector<TMandate>& manda
             w.qryLocale->ParamByName(QStringLiteral("P0"))->SetAsString(iban);
             w.qryLocale->ParamByName(QStringLiteral("P1"))->SetAsString(bank.Bic);
             w.qryLocale->ParamByName(QStringLiteral("P2"))->SetAsInteger(qint32(bank.Id));
+            SetCompteAttendu(*w.qryLocale, TCompteMandat{m.Iban, m.Bic, m.Bank});
             w.qryLocale->ExecQuery();
+            if (w.qryLocale->RowsAffected() != 1) ++failures;
             w.qryLocale->Close();
             w.qryLocale->FreeHandle();
             w.transLocale->Commit();
@@ -237,16 +261,19 @@ TNewBank PickNewBank(TRawSession& s) {
 // program would stop its run at any other (a conversion error is not guarded).
 std::vector<TMandate> PickMandates(TRawSession& s, const TNewBank& bank, int wanted) {
     const QStringList rows = s.SelectTexts(
-        QStringLiteral("SELECT FIRST %1 CAST(CMAN_ID AS VARCHAR(20)) || ' ' || CMAN_IBAN "
+        QStringLiteral("SELECT FIRST %1 CAST(CMAN_ID AS VARCHAR(20)) || ' ' || CMAN_IBAN || ' ' "
+                       "|| CMAN_BIC || ' ' || CAST(CMAN_IDBANQ AS VARCHAR(20)) "
                        "FROM CLIENTS_MANDAT WHERE CMAN_IBAN STARTING WITH 'FR' "
                        "AND CHAR_LENGTH(CMAN_IBAN) = 27 AND CMAN_IDBANQ IS DISTINCT FROM %2 "
-                       "ORDER BY CMAN_ID")
+                       "AND CMAN_BIC IS NOT NULL AND CMAN_BIC NOT CONTAINING ' ' "
+                       "AND CMAN_IDBANQ IS NOT NULL ORDER BY CMAN_ID")
             .arg(qint64(wanted) * 2)
             .arg(bank.Id));
     std::vector<TMandate> mandates;
     for (const QString& row : rows) {
         if (int(mandates.size()) == wanted) break;
-        TMandate m{row.section(u' ', 0, 0), row.section(u' ', 1)};
+        TMandate m{row.section(u' ', 0, 0), row.section(u' ', 1, 1), row.section(u' ', 2, 2),
+                   row.section(u' ', 3, 3).toLongLong()};
         try {
             NewIban(bank, m.Iban);
         } catch (const std::exception&) {

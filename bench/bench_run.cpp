@@ -77,7 +77,8 @@ QString ListSql(const TBank& bank) {
 
 // What the client library is sent for the program's text: its named markers become "?".
 QString ServerSql(QString text) {
-    for (const char* name : {":P0", ":P1", ":P2", ":CMAN_MANDAT"})
+    for (const char* name :
+         {":P0", ":P1", ":P2", ":CMAN_MANDAT", ":ATTENDU_IBAN", ":ATTENDU_BIC", ":ATTENDU_BANQUE"})
         text.replace(QLatin1String(name), QStringLiteral("?"));
     return text;
 }
@@ -99,7 +100,7 @@ public:
         FBind = reinterpret_cast<XSQLDA*>(FBindStorage.data());
         FOut->version = FBind->version = SQLDA_VERSION1;
         FOut->sqln = 1;
-        FBind->sqln = 3;
+        FBind->sqln = 6;
     }
     ~TRawStatement() {
         if (FSt) FS.Lib().isc_dsql_free_statement(FS.Status(), &FSt, DSQL_drop);
@@ -128,10 +129,10 @@ public:
                  "isc_dsql_execute");
         Free();
     }
-    // Executes an update and answers how many rows it changed, as the window asks of its
-    // « Recréer » deactivation.
-    int ExecuteUpdate(isc_tr_handle& tr) {
-        FS.Check(FS.Lib().isc_dsql_execute(FS.Status(), &tr, &FSt, Dialect, nullptr),
+    // Executes an update and answers how many rows it changed, as the window asks of each
+    // write: the row must still hold what the list showed.
+    int ExecuteUpdate(isc_tr_handle& tr, XSQLDA* params) {
+        FS.Check(FS.Lib().isc_dsql_execute(FS.Status(), &tr, &FSt, Dialect, params),
                  "isc_dsql_execute");
         const char item = isc_info_sql_records;
         char answer[64] = {};
@@ -156,44 +157,63 @@ private:
     TRawSession& FS;
     isc_stmt_handle FSt = 0;
     alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(1)> FOutStorage{};
-    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> FBindStorage{};
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(6)> FBindStorage{};
     XSQLDA* FOut;
     XSQLDA* FBind;
 };
 
-// Up to three parameters, pointed at each mandate's values; the types the layer's setters send.
+// Up to six parameters, pointed at each mandate's values; the types the layer's setters send.
 class TRawParams {
 public:
     TRawParams() {
         FDa = reinterpret_cast<XSQLDA*>(FStorage.data());
         FDa->version = SQLDA_VERSION1;
-        FDa->sqln = 3;
+        FDa->sqln = 6;
     }
     XSQLDA* Text(QByteArray& text) {
-        SetText(0, text);
+        SetText(0, &text);
         FDa->sqld = 1;
         return FDa;
     }
-    XSQLDA* Modifier(QByteArray& iban, QByteArray& bic, ISC_INT64& bank) {
-        SetText(0, iban);
-        SetText(1, bic);
-        XSQLVAR& v = FDa->sqlvar[2];
-        v.sqltype = SQL_INT64;
-        v.sqllen = sizeof(ISC_INT64);
-        v.sqldata = reinterpret_cast<ISC_SCHAR*>(&bank);
-        FDa->sqld = 3;
+    // The listed IBAN, BIC and bank the row must still hold, from parameter `first` on; a null
+    // column as a null parameter.
+    XSQLDA* Listed(int first, const TRawMandate& m, QByteArray* iban, QByteArray* bic) {
+        SetText(first, m.IsNull(mcIban) ? nullptr : iban);
+        SetText(first + 1, m.IsNull(mcBic) ? nullptr : bic);
+        FListedBank = m.IdBanq;
+        SetInt64(first + 2, m.IsNull(mcIdBanq) ? nullptr : &FListedBank);
+        FDa->sqld = ISC_SHORT(first + 3);
         return FDa;
+    }
+    XSQLDA* Modifier(QByteArray& iban, QByteArray& bic, ISC_INT64& bank, const TRawMandate& m,
+                     QByteArray* listedIban, QByteArray* listedBic) {
+        SetText(0, &iban);
+        SetText(1, &bic);
+        SetInt64(2, &bank);
+        return Listed(3, m, listedIban, listedBic);
     }
 
 private:
-    void SetText(int i, QByteArray& text) {
+    void SetText(int i, QByteArray* text) {
         XSQLVAR& v = FDa->sqlvar[i];
-        v.sqltype = SQL_TEXT;
-        v.sqldata = text.data();
-        v.sqllen = ISC_SHORT(text.size());
+        v.sqltype = SQL_TEXT + 1;
+        FNulls[size_t(i)] = text ? 0 : -1;
+        v.sqlind = &FNulls[size_t(i)];
+        v.sqldata = text ? text->data() : nullptr;
+        v.sqllen = text ? ISC_SHORT(text->size()) : 0;
     }
-    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(3)> FStorage{};
+    void SetInt64(int i, ISC_INT64* value) {
+        XSQLVAR& v = FDa->sqlvar[i];
+        v.sqltype = SQL_INT64 + 1;
+        FNulls[size_t(i)] = value ? 0 : -1;
+        v.sqlind = &FNulls[size_t(i)];
+        v.sqllen = sizeof(ISC_INT64);
+        v.sqldata = reinterpret_cast<ISC_SCHAR*>(value ? value : &FListedBank);
+    }
+    alignas(XSQLDA) std::array<char, XSQLDA_LENGTH(6)> FStorage{};
     XSQLDA* FDa;
+    std::array<short, 6> FNulls{};
+    ISC_INT64 FListedBank = 0;
 };
 
 // The list as the window holds it: transSource's snapshot, the select executed and the grid's
@@ -231,13 +251,15 @@ struct TRawList {
 bool RawWrite(TRawSession& s, TRawStatement& st, TRawParams& params, TMode mode, const TBank& bank,
               const TRawMandate& m, const TRawMandates& rows) {
     const QString id = QString::number(m.Id);
-    const QString iban = NewIban(bank, QString::fromLatin1(rows.Text(m, 1)));
+    QByteArray listedIban = rows.Text(m, 1);
+    QByteArray listedBic = rows.Text(m, 2);
+    const QString iban = NewIban(bank, QString::fromLatin1(listedIban));
     isc_tr_handle tr = s.Start(WriteTpb);
     try {
         if (mode == mdRecreer) {
-            st.Prepare(tr, RecreerDeactivateSQL(id).toLatin1(), 1);
-            // Ended since the listing: nothing to copy.
-            if (st.ExecuteUpdate(tr) != 1) {
+            st.Prepare(tr, ServerSql(RecreerDeactivateSQL(id)).toLatin1(), 2);
+            // Ended or changed since the listing: nothing to copy.
+            if (st.ExecuteUpdate(tr, params.Listed(0, m, &listedIban, &listedBic)) != 1) {
                 s.RollbackQuietly(tr);
                 return false;
             }
@@ -252,7 +274,11 @@ bool RawWrite(TRawSession& s, TRawStatement& st, TRawParams& params, TMode mode,
             QByteArray bic = bank.Bic.toLatin1();
             ISC_INT64 bankId = bank.Id;
             st.Prepare(tr, ServerSql(ModifierSQL(id)).toLatin1(), 2);
-            st.Execute(tr, params.Modifier(ib, bic, bankId));
+            if (st.ExecuteUpdate(
+                    tr, params.Modifier(ib, bic, bankId, m, &listedIban, &listedBic)) != 1) {
+                s.RollbackQuietly(tr);
+                return false;
+            }
         }
         s.Commit(tr);
         return true;
