@@ -137,6 +137,9 @@ inline const QString Ecarte = QStringLiteral("ECARTE");
 namespace Motif {
 inline const QString Verrou = QStringLiteral("verrou");
 inline const QString DonneesCompte = QStringLiteral("donnees_compte");
+// The IBAN's bank code is not the old bank's: the new code would go in front of another bank's
+// branch and account.
+inline const QString AutreBanque = QStringLiteral("autre_banque");
 inline const QString Inactif = QStringLiteral("inactif");
 // The row no longer held what the list showed (someone changed or deleted it since).
 inline const QString Modifie = QStringLiteral("modifie");

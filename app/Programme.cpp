@@ -249,7 +249,7 @@ QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSai
                            const QString& iban) {
     constexpr int LongueurCode = 5;
     constexpr int LongueurCompte = 11;
-    const QString guichet = guichetSaisi.isEmpty() ? iban.mid(9, LongueurCode) : guichetSaisi;
+    const QString guichet = Trim(guichetSaisi).isEmpty() ? iban.mid(9, LongueurCode) : guichetSaisi;
     const QString compte = iban.mid(14, LongueurCompte);
     // Pieces of the wrong length could still add up to 23 characters: each is checked.
     if (nouveauCode.length() != LongueurCode || guichet.length() != LongueurCode ||
@@ -260,14 +260,20 @@ QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSai
     return QStringLiteral("FR") + DeuxChiffres(CleIBAN(QStringLiteral("FR00") + rib)) + rib;
 }
 
-TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& nouveauCode,
-                               const QString& guichetSaisi, const QString& iban, bool actif) {
+TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& ancienCode,
+                               const QString& nouveauCode, const QString& guichetSaisi,
+                               const QString& iban, bool actif) {
     TPrevisionMandat prevision;
     // A mandate whose new RIB could not be built whole keeps its old IBAN rather than one with
     // a key of "00". An ended mandate is not recreated: its copy would be an active mandate
     // again, and since the old row stays listed, a second run would make a second one.
     prevision.nouvelIban = NouvelIbanFrancais(nouveauCode, guichetSaisi, iban);
-    if (prevision.nouvelIban.isEmpty())
+    // The list takes mandates by bank identifier or by the IBAN's bank code: one linked by
+    // identifier whose IBAN names another bank would get the new code in front of that other
+    // bank's branch and account.
+    if (!ancienCode.isEmpty() && QStringView(iban).mid(4, 5) != ancienCode)
+        prevision.motif = Motif::AutreBanque;
+    else if (prevision.nouvelIban.isEmpty())
         prevision.motif = Motif::DonneesCompte;
     else if (mode == TModeChangement::Recreer && !actif)
         prevision.motif = Motif::Inactif;
@@ -276,6 +282,7 @@ TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& nouveauCode,
 
 QString TexteMotif(const QString& motif) {
     if (motif == Motif::DonneesCompte) return QStringLiteral("données de compte incomplètes");
+    if (motif == Motif::AutreBanque) return QStringLiteral("IBAN d'une autre banque");
     if (motif == Motif::Inactif) return QStringLiteral("inactif (non recréé)");
     if (motif == Motif::Modifie) return QStringLiteral("modifié depuis la liste");
     if (motif == Motif::Verrou) return QStringLiteral("verrouillé par un autre utilisateur");

@@ -58,21 +58,24 @@ void ConfigureProgramReadTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
 void ConfigureProgramWriteTransaction(TpFIBTransaction& tr, TFIBDatabase* db);
 
 // The new IBAN of a French mandate moving to the bank of code `nouveauCode`: the branch code as
-// typed, or the IBAN's own (characters 10 to 14) when none is typed, the account number of
-// characters 15 to 25, a fresh RIB key and fresh check digits. Empty when a piece does not have
-// its exact length: a key computed over a RIB of another length would be written as "00".
+// typed, or the IBAN's own (characters 10 to 14) when none is typed (blanks alone are none), the
+// account number of characters 15 to 25, a fresh RIB key and fresh check digits. Empty when a piece
+// does not have its exact length: a key computed over a RIB of another length would be written as
+// "00".
 QString NouvelIbanFrancais(const QString& nouveauCode, const QString& guichetSaisi,
                            const QString& iban);
 
 // What « Changer » will do with a listed mandate before anything is written: the IBAN it
 // builds (empty when it cannot be built whole) and, when it passes the mandate over before any
 // write, the journal's reason. The list's « Nouvel IBAN » column and the run both ask here.
+// `ancienCode` is the bank code of the old bank the list was made for (empty when it has none).
 struct TPrevisionMandat {
     QString nouvelIban;
     QString motif;
 };
-TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& nouveauCode,
-                               const QString& guichetSaisi, const QString& iban, bool actif);
+TPrevisionMandat PrevoirMandat(TModeChangement mode, const QString& ancienCode,
+                               const QString& nouveauCode, const QString& guichetSaisi,
+                               const QString& iban, bool actif);
 // A reason as the list's column and the end-of-run box show it to the user.
 QString TexteMotif(const QString& motif);
 

@@ -95,30 +95,33 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-QString TexteNonChanges(int ecartes, int traites) {
+// Mandates passed over for their own sake stay at the old bank, and so in the list read again;
+// one changed or deleted by someone else since the listing may not.
+QString TexteNonChanges(int ecartes, int traites, bool restent) {
     if (ecartes == 1)
-        return Format(QStringLiteral("1 mandat sur %d n'a pas pu être changé : il reste dans la "
-                                     "liste."),
-                      traites);
-    return Format(QStringLiteral("%d mandats sur %d n'ont pas pu être changés : ils restent dans "
-                                 "la liste."),
-                  ecartes, traites);
+        return Format(QStringLiteral("1 mandat sur %d n'a pas pu être changé"), traites) +
+               (restent ? QStringLiteral(" : il reste dans la liste.") : QStringLiteral("."));
+    return Format(QStringLiteral("%d mandats sur %d n'ont pas pu être changés"), ecartes, traites) +
+           (restent ? QStringLiteral(" : ils restent dans la liste.") : QStringLiteral("."));
 }
 
 // The mandates a run passed over, by reason, for the end-of-run box.
 struct TEcartes {
     int verrou = 0;
     int modifie = 0;
+    int autreBanque = 0;
     int donneesCompte = 0;
     int inactif = 0;
     int serveur = 0;
 
-    int Total() const { return verrou + modifie + donneesCompte + inactif + serveur; }
+    int Total() const { return verrou + modifie + autreBanque + donneesCompte + inactif + serveur; }
     void Compter(const QString& motif) {
         if (motif == Motif::Verrou)
             ++verrou;
         else if (motif == Motif::Modifie)
             ++modifie;
+        else if (motif == Motif::AutreBanque)
+            ++autreBanque;
         else if (motif == Motif::DonneesCompte)
             ++donneesCompte;
         else if (motif == Motif::Inactif)
@@ -128,7 +131,7 @@ struct TEcartes {
     }
     // The first line says how many stayed; one line per reason follows, then the journal.
     QString Texte(int traites, const QString& journal) const {
-        QString texte = TexteNonChanges(Total(), traites);
+        QString texte = TexteNonChanges(Total(), traites, modifie == 0);
         const auto ligne = [&texte](int nombre, const char* raison) {
             if (nombre > 0)
                 texte += QLatin1Char('\n') + QString::fromUtf8(raison) + QStringLiteral(" : ") +
@@ -136,6 +139,7 @@ struct TEcartes {
         };
         ligne(verrou, "verrouillés par un autre utilisateur");
         ligne(modifie, "modifiés ou supprimés depuis la liste");
+        ligne(autreBanque, "IBAN d'une autre banque");
         ligne(donneesCompte, "données de compte incomplètes");
         ligne(inactif, "inactifs (non recréés)");
         ligne(serveur, "refusés par le serveur");
@@ -584,12 +588,20 @@ void TfrmPrincipale::btnVerifierClick(TObject*) {
     if (ControleSaisie()) ChargerMandats();
 }
 
+namespace {
+
+// Both banks chosen, and two different ones: « Vérifier » and « Changer » refuse alike.
+bool DeuxBanquesDifferentes(qint64 ancien, qint64 nouveau) {
+    if (ancien != 0 && nouveau != 0 && ancien != nouveau) return true;
+    AfficherMessage(QStringLiteral("Vous devez sélectionner deux banques différentes"),
+                    TMessageKind::Information);
+    return false;
+}
+
+} // namespace
+
 bool TfrmPrincipale::ControleSaisie() {
-    if (Ancien_ID == 0 || Nouveau_ID == 0 || Ancien_ID == Nouveau_ID) {
-        AfficherMessage(QStringLiteral("Vous devez sélectionner deux banques différentes"),
-                        TMessageKind::Information);
-        return false;
-    }
+    if (!DeuxBanquesDifferentes(Ancien_ID, Nouveau_ID)) return false;
     if (!Trim(edtAncienGuichet->text()).isEmpty() && !Trim(edtNouveauGuichet->text()).isEmpty())
         return true;
     return AfficherMessage(
@@ -602,10 +614,15 @@ void TfrmPrincipale::ChargerMandats() {
     if (idsBanque->Prepared()) idsBanque->UnPrepare();
     TCurseurAttente attente;
     RenouvelerLecture();
-    idsBanque->SelectSQL().SetStringList(MandateSelectLines(
-        Ancien_ID, Ancien_Code, edtAncienGuichet->text(), cbxActif->isChecked()));
+    FListe = CritereAffiche();
+    idsBanque->SelectSQL().SetStringList(MandateSelectLines(FListe.ancienId, FListe.ancienCode,
+                                                            FListe.ancienGuichet, FListe.actifs));
     idsBanque->Prepare();
     idsBanque->Open();
+}
+
+TfrmPrincipale::TListeFaite TfrmPrincipale::CritereAffiche() const {
+    return {Ancien_ID, Ancien_Code, edtAncienGuichet->text(), cbxActif->isChecked()};
 }
 
 void TfrmPrincipale::RenouvelerLecture() {
@@ -619,6 +636,27 @@ void TfrmPrincipale::RenouvelerLecture() {
 
 void TfrmPrincipale::btnChangerClick(TObject*) {
     if (idsBanque->IsEmpty()) return;
+    // The refusals of « Vérifier », but its question on an empty branch code: asked already.
+    if (!DeuxBanquesDifferentes(Ancien_ID, Nouveau_ID)) return;
+    // Another old bank, branch or choice on screen than the list was made for: the run would
+    // move mandates the user no longer sees named.
+    if (!(CritereAffiche() == FListe)) {
+        AfficherMessage(
+            QStringLiteral("La liste affichée ne correspond plus à l'ancienne banque, à "
+                           "son code agence ou au choix « Que les mandats actifs ». "
+                           "Cliquez sur « Vérifier » pour la refaire avant de changer "
+                           "les mandats."),
+            TMessageKind::Information);
+        return;
+    }
+    // Without a bank code no new IBAN can be built: every mandate would be passed over.
+    if (Nouveau_Code.isEmpty()) {
+        AfficherMessage(Format(QStringLiteral("La nouvelle banque %s n'a pas de code banque : les "
+                                              "nouveaux IBAN ne peuvent pas être calculés."),
+                               Nouveau_Nom),
+                        TMessageKind::Information);
+        return;
+    }
     // The key rule reads a letter as a digit, since an account number may hold one; a branch
     // code never does, and a typed one would go as it stands into every new IBAN. Refused as
     // the key functions refuse any other character they cannot read, before anything is written.
@@ -649,8 +687,9 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
         idsBanque->First();
         while (!idsBanque->Eof()) {
             const QString ancienIban = idsBanqueCMAN_IBAN->AsString();
-            const TPrevisionMandat prevision = PrevoirMandat(
-                mode, Nouveau_Code, guichet, ancienIban, idsBanqueCMAN_ACTIF->AsInteger() == -1);
+            const TPrevisionMandat prevision =
+                PrevoirMandat(mode, FListe.ancienCode, Nouveau_Code, guichet, ancienIban,
+                              idsBanqueCMAN_ACTIF->AsInteger() == -1);
             const QString& iban = prevision.nouvelIban;
             const QString id = idsBanqueCMAN_ID->AsString();
             const QString reference = idsBanqueCMAN_MANDAT->AsString();
@@ -727,7 +766,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
 }
 
 TPrevisionMandat TfrmPrincipale::PrevisionLigne() const {
-    return PrevoirMandat(ModeChoisi(), Nouveau_Code, edtNouveauGuichet->text(),
+    return PrevoirMandat(ModeChoisi(), FListe.ancienCode, Nouveau_Code, edtNouveauGuichet->text(),
                          idsBanqueCMAN_IBAN->AsString(), idsBanqueCMAN_ACTIF->AsInteger() == -1);
 }
 

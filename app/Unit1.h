@@ -163,6 +163,18 @@ private:
     void CreateMandateList();
     void ConnectHandlers();
 
+    // What the list on screen was made for: « Changer » runs only on a list made with the old
+    // bank, old branch box and « Que les mandats actifs » still on screen.
+    struct TListeFaite {
+        qint64 ancienId = 0;
+        QString ancienCode;
+        QString ancienGuichet;
+        bool actifs = false;
+        bool operator==(const TListeFaite&) const = default;
+    };
+    TListeFaite CritereAffiche() const;
+    TListeFaite FListe;
+
     bool FCentred = false;
     bool FConnexionPerdue = false;
     // Where and as whom dbSource connects, read from the configuration at creation.

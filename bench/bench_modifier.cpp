@@ -39,7 +39,8 @@ const QString LibraryName = ProgramLibraryName();
 // What the raw loop sends for the program's text: its named markers become "?".
 QString ModifierServerSQL(const QString& mandateId) {
     QString text = ModifierSQL(mandateId);
-    for (const char* name : {":P0", ":P1", ":P2", ":ATTENDU_IBAN", ":ATTENDU_BIC", ":ATTENDU_BANQUE"})
+    for (const char* name :
+         {":P0", ":P1", ":P2", ":ATTENDU_IBAN", ":ATTENDU_BIC", ":ATTENDU_BANQUE"})
         text.replace(QLatin1String(name), QStringLiteral("?"));
     return text;
 }

@@ -485,10 +485,13 @@ void GiveMandates(TRawSession& s, const TBank& bank, int n) {
                           .arg(free))
             .value(0);
     if (last.isEmpty()) throw TRawError("not enough generated mandates (scripts/volume adds them)");
-    s.ExecuteWrite(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IDBANQ = %1, CMAN_ACTIF = -1 "
-                                  "WHERE %2 AND CMAN_ID <= %3")
+    // Their IBANs under the bank's own code: the run passes over a mandate whose IBAN names
+    // another bank than the one it is listed for.
+    s.ExecuteWrite(QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_IDBANQ = %1, CMAN_ACTIF = -1, "
+                                  "CMAN_IBAN = SUBSTRING(CMAN_IBAN FROM 1 FOR 4) || %4 || "
+                                  "SUBSTRING(CMAN_IBAN FROM 10) WHERE %2 AND CMAN_ID <= %3")
                        .arg(bank.Id)
-                       .arg(free, last));
+                       .arg(free, last, QuotedSQL(bank.Code)));
 }
 
 QString ListedAt(const TBank& bank) {

@@ -602,8 +602,8 @@ TEST_F(ChangementDepuisLaListe, ModifierWritesOverNoRowChangedSinceTheListing) {
     }
     EXPECT_EQ(base.Mandats(), attendu);
     EXPECT_EQ(Ligne(attendu, M7), QString());
-    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés : ils restent "
-                                      "dans la liste."),
+    // Some of them are no longer at the old bank: the box does not say they stay in the list.
+    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés."),
                                     S("modifiés ou supprimés depuis la liste : 4")}));
     QStringList issues;
     for (const QString& l : LignesJournal())
@@ -633,8 +633,7 @@ TEST_F(ChangementDepuisLaListe, RecreerCopiesNoRowChangedSinceTheListing) {
     references.sort();
     EXPECT_EQ(references, QStringList({S("RUM-0009N"), Reference35}));
     // M8, ended by the other workstation's run, keeps the reason of an ended mandate.
-    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés : ils restent "
-                                      "dans la liste."),
+    EXPECT_EQ(Boite(), QStringList({S("4 mandats sur 6 n'ont pas pu être changés."),
                                     S("modifiés ou supprimés depuis la liste : 3"),
                                     S("inactifs (non recréés) : 1")}));
     QStringList issues;
@@ -648,13 +647,15 @@ TEST_F(ChangementDepuisLaListe, RecreerCopiesNoRowChangedSinceTheListing) {
 }
 
 TEST_F(Changement, TheListShowsWhatTheRunWillWriteAndFollowsTheNewBankAndBranch) {
-    // A mandate whose account is cut short: the run would pass it over.
+    // A mandate whose account is cut short, one whose IBAN names another bank: the run would
+    // pass them over.
     Ajouter(S("7000001010"), -1, BanqueAncienne, "FR7699999678901", "RUM-0010");
-    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 4);
+    Ajouter(S("7000001011"), -1, BanqueAncienne, "FR7630056009271234567890182", "RUM-0011");
+    ASSERT_EQ(Verifier(QString(), QString(), false).size(), 5);
     frm->show();
     QCoreApplication::processEvents();
     TDBGrid* grille = frm->dgrDetail;
-    ASSERT_GE(grille->DataLink().RecordCount(), 4);
+    ASSERT_GE(grille->DataLink().RecordCount(), 5);
     // Each shown row's IBAN, with the two new columns beside it.
     const auto montre = [&] {
         std::map<QString, QString> lignes;
@@ -673,7 +674,8 @@ TEST_F(Changement, TheListShowsWhatTheRunWillWriteAndFollowsTheNewBankAndBranch)
             // A letter in the account: its new IBAN is the one the run's own test writes.
             {S("FR629999922222000000010A069"),
              inactif.isEmpty() ? QString(guichet3) + u'|' + bic : inactif + u'|'},
-            {S("FR7699999678901"), S("données de compte incomplètes|")}};
+            {S("FR7699999678901"), S("données de compte incomplètes|")},
+            {S("FR7630056009271234567890182"), S("IBAN d'une autre banque|")}};
     };
     EXPECT_EQ(montre(), attendu("67890", "11111", "FR041234522222000000010A050", S("12345"),
                                 S("OUESFRPPXXX"), QString()));
@@ -691,11 +693,74 @@ TEST_F(Changement, TheListShowsWhatTheRunWillWriteAndFollowsTheNewBankAndBranch)
     Exporter(dossier.filePath(S("liste.csv")));
     std::map<QString, QString> exporte;
     const std::vector<QStringList> lignes = LireCsv(Octets(dossier.filePath(S("liste.csv"))));
-    ASSERT_EQ(lignes.size(), 5u);
+    ASSERT_EQ(lignes.size(), 6u);
     EXPECT_EQ(lignes[0].mid(10), QStringList({S("NOUVEL_IBAN"), S("NOUVEAU_BIC")}));
     for (std::size_t i = 1; i < lignes.size(); ++i)
         exporte[lignes[i][5]] = lignes[i][10] + u'|' + lignes[i][11];
     EXPECT_EQ(exporte, montre());
+}
+
+// « Changer » runs only on the list on screen, between two different banks, towards a bank
+// with a code; anything else is refused before its confirmation, and nothing is written.
+TEST_F(Changement, ChangerRefusesWhatVerifierWouldHaveRefusedOrNoLongerListed) {
+    const QString pasAJour =
+        S("La liste affichée ne correspond plus à l'ancienne banque, à son code agence ou au "
+          "choix « Que les mandats actifs ». Cliquez sur « Vérifier » pour la refaire avant de "
+          "changer les mandats.");
+    const struct {
+        const char* nom;
+        std::function<void(TfrmPrincipale&)> apresLaListe;
+        QString boite;
+    } cas[] = {
+        {"another old bank", [](TfrmPrincipale& f) { f.Ancien_ID = 1; }, pasAJour},
+        {"another old branch", [](TfrmPrincipale& f) { f.edtAncienGuichet->setText(S("67890")); },
+         pasAJour},
+        {"only active mandates ticked", [](TfrmPrincipale& f) { f.cbxActif->setChecked(true); },
+         pasAJour},
+        {"the old bank as the new one",
+         [](TfrmPrincipale& f) {
+             f.Nouveau_ID = f.Ancien_ID;
+             f.Nouveau_Code = f.Ancien_Code;
+         },
+         S("Vous devez sélectionner deux banques différentes")},
+        {"no new bank", [](TfrmPrincipale& f) { f.Nouveau_ID = 0; },
+         S("Vous devez sélectionner deux banques différentes")},
+        {"a new bank without a bank code", [](TfrmPrincipale& f) { f.Nouveau_Code.clear(); },
+         S("La nouvelle banque Banque de l'Ouest n'a pas de code banque : les nouveaux IBAN ne "
+           "peuvent pas être calculés.")},
+    };
+    for (const auto& c : cas) {
+        SCOPED_TRACE(c.nom);
+        Choisir();
+        ASSERT_EQ(Verifier(QString(), QString(), false), QStringList({M1, M2, M3}));
+        boxes.messages.clear();
+        c.apresLaListe(*frm);
+        Changer(0);
+        EXPECT_EQ(Textes(boxes.messages), QStringList{c.boite});
+        EXPECT_TRUE(boxes.errors.empty());
+        EXPECT_EQ(base.Mandats(), avant);
+        EXPECT_TRUE(Journaux().isEmpty());
+        // The list stays on screen as it was.
+        EXPECT_EQ(Listes(), QStringList({M1, M2, M3}));
+    }
+    // The new side may change after the listing: the list's « Nouvel IBAN » follows it, and
+    // the run asks its confirmation.
+    Choisir();
+    Verifier(QString(), QString(), false);
+    boxes.messages.clear();
+    boxes.answer = IDNO;
+    frm->edtNouveauGuichet->setText(S("55555"));
+    Changer(0);
+    EXPECT_EQ(Textes(boxes.messages), QStringList{Confirmer});
+    EXPECT_EQ(base.Mandats(), avant);
+}
+
+TEST_F(Changement, ANewBranchBoxOfBlanksKeepsEachMandatesOwnBranch) {
+    Verifier(QString(), S("     "), true);
+    Changer(0);
+    EXPECT_TRUE(boxes.errors.empty());
+    EXPECT_EQ(base.Mandat(M1), Deplace(Avant(M1), S("FR7612345678901234567890104")));
+    EXPECT_EQ(base.Mandat(M2), Deplace(Avant(M2), S("FR7612345111111000000001109")));
 }
 
 TEST_F(Changement, ALockedMandateIsPassedOverAndReported) {
@@ -844,8 +909,8 @@ mode_t Mode(const QString& chemin) {
 } // namespace
 
 TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
-    // Linked by identifier but already under the new bank code: only the account's key and
-    // check digits are written again, so the amendment names the old account.
+    // Linked by identifier but its IBAN already under another bank's code (here the new one's):
+    // passed over before any write, the new code never put in front of that bank's account.
     const QString m8 = QStringLiteral("7000001008");
     Ajouter(m8, -1, BanqueAncienne, "FR7612345678901234567890199", "RUM-0008");
     avant = base.Mandats();
@@ -856,8 +921,10 @@ TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
     std::vector<QStringList> pendant;
     frm->OnProgression = [&](int, int) { pendant.push_back(LignesJournal(Journaux().last())); };
     Changer(0);
-    // Silent end, and a journal all the same.
-    EXPECT_EQ(boxes.messages.size(), 2u);
+    EXPECT_EQ(Boite(), QStringList({S("1 mandat sur 4 n'a pas pu être changé : il reste dans la "
+                                      "liste."),
+                                    S("IBAN d'une autre banque : 1")}));
+    EXPECT_EQ(base.Mandat(m8), Avant(m8));
     const QStringList journaux = Journaux();
     ASSERT_EQ(journaux.size(), 1);
     EXPECT_TRUE(QFileInfo(journaux[0])
@@ -870,19 +937,27 @@ TEST_F(Changement, JournalOfAModifierRunHoldsEachMandateBeforeAndAfter) {
     EXPECT_EQ(Mode(QFileInfo(DossierJournaux()).path()), mode_t(0700));
 
     QStringList attendu;
+    std::vector<qsizetype> ecrites;
     for (const QString& id : ordre) {
         const QString a = Avant(id);
-        const QString n = base.Mandat(id);
         const QString ref = a.section(u'|', 8, 8);
-        const QString sepa = id == m8 ? S("AmdmntInd=true;OrgnlDbtrAcct=") + a.section(u'|', 5, 5)
-                                      : S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA");
-        attendu << LigneAttendue(S("Modifier"), S("EN_COURS"), QString(), a, n, ref, QString())
-                << LigneAttendue(S("Modifier"), S("CHANGE"), QString(), a, n, ref, sepa);
+        if (id == m8) {
+            attendu << LigneAttendue(S("Modifier"), S("ECARTE"), S("autre_banque"), a,
+                                     Deplace(a, S("FR7612345678901234567890104")), ref, QString());
+        } else {
+            const QString n = base.Mandat(id);
+            attendu << LigneAttendue(S("Modifier"), S("EN_COURS"), QString(), a, n, ref, QString())
+                    << LigneAttendue(S("Modifier"), S("CHANGE"), QString(), a, n, ref,
+                                     S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA"));
+        }
+        // A mandate's outcome goes out with the next line: one passed over before any write
+        // is there whole at once.
+        ecrites.push_back(id == m8 ? attendu.size() : attendu.size() - 1);
     }
     EXPECT_EQ(LignesJournal(), attendu);
-    ASSERT_EQ(pendant.size(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(pendant[i], attendu.mid(0, 2 * i + 1)) << i;
+    ASSERT_EQ(pendant.size(), ecrites.size());
+    for (std::size_t i = 0; i < ecrites.size(); ++i)
+        EXPECT_EQ(pendant[i], attendu.mid(0, ecrites[i])) << i;
     // The inactive M3 was moved too ("Modifier" passes nothing over for that).
     EXPECT_EQ(base.Mandat(M3).section(u'|', 4, 4), BanqueNouvelle);
 }
@@ -932,6 +1007,27 @@ TEST_F(Changement, JournalOfARecreerRunNamesTheCopyAndTheInactiveMandate) {
     ASSERT_EQ(pendant.size(), ecrites.size());
     for (std::size_t i = 0; i < ecrites.size(); ++i)
         EXPECT_EQ(pendant[i], attendu.mid(0, ecrites[i])) << i;
+}
+
+// The next collection's amendment names what changed for the debtor's bank.
+TEST(Journal, ModificationSepaNamesTheDebtorsBankOrAccount) {
+    const QString ancien = S("FR7699999678901234567890123");
+    const struct {
+        TModeChangement mode;
+        const char* nouvel;
+        const char* attendu;
+    } cas[] = {
+        {TModeChangement::Modifier, "FR7612345678901234567890104",
+         "AmdmntInd=true;OrgnlDbtrAgt=SMNDA"},
+        // Two rows of the bank table with one bank code: only the account's keys change.
+        {TModeChangement::Modifier, "FR7699999555551234567890150",
+         "AmdmntInd=true;OrgnlDbtrAcct=FR7699999678901234567890123"},
+        {TModeChangement::Recreer, "FR7612345678901234567890104",
+         "AmdmntInd=true;OrgnlDbtrAgt=SMNDA;OrgnlMndtId=RUM-1"},
+    };
+    for (const auto& c : cas)
+        EXPECT_EQ(ModificationSepa(c.mode, ancien, S(c.nouvel), S("RUM-1")), S(c.attendu))
+            << c.nouvel;
 }
 
 TEST(LigneCsv, EveryCharacterGoesOutAsUtf8) {
