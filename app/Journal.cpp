@@ -354,9 +354,27 @@ QString NomExportParDefaut(const QDate& jour) {
 // ---------------------------------------------------------------------------------------------
 // The journal's lines
 
+TModeChangement ModeDeBase(TModeChangement mode) {
+    return mode == TModeChangement::Recreer || mode == TModeChangement::AnnulationRecreer
+               ? TModeChangement::Recreer
+               : TModeChangement::Modifier;
+}
+
+bool EstAnnulation(TModeChangement mode) {
+    return mode == TModeChangement::AnnulationModifier ||
+           mode == TModeChangement::AnnulationRecreer;
+}
+
+TModeChangement ModeAnnulation(TModeChangement mode) {
+    return ModeDeBase(mode) == TModeChangement::Recreer ? TModeChangement::AnnulationRecreer
+                                                        : TModeChangement::AnnulationModifier;
+}
+
 QString NomMode(TModeChangement mode) {
-    return mode == TModeChangement::Recreer ? QStringLiteral("Recréer")
-                                            : QStringLiteral("Modifier");
+    const QString base = ModeDeBase(mode) == TModeChangement::Recreer
+                             ? QStringLiteral("Recréer")
+                             : QStringLiteral("Modifier");
+    return EstAnnulation(mode) ? QStringLiteral("Annulation ") + base : base;
 }
 
 QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const QString& nouvelIban,
@@ -365,7 +383,7 @@ QString ModificationSepa(TModeChangement mode, const QString& ancienIban, const 
     QString texte = QStringView(ancienIban).mid(4, 5) != QStringView(nouvelIban).mid(4, 5)
                         ? QStringLiteral("AmdmntInd=true;OrgnlDbtrAgt=SMNDA")
                         : QStringLiteral("AmdmntInd=true;OrgnlDbtrAcct=") + ancienIban;
-    if (mode == TModeChangement::Recreer)
+    if (ModeDeBase(mode) == TModeChangement::Recreer)
         texte += QStringLiteral(";OrgnlMndtId=") + ancienneReference;
     return texte;
 }
@@ -466,14 +484,17 @@ void CreerDossierPrive(const QString& chemin) {
 
 bool LireLigneJournal(const QStringList& c, TModeChangement& mode, TLigneJournal& l) {
     if (c.size() != ColonnesJournal) return false;
-    if (c[1] == NomMode(TModeChangement::Modifier))
-        mode = TModeChangement::Modifier;
-    else if (c[1] == NomMode(TModeChangement::Recreer))
-        mode = TModeChangement::Recreer;
-    else
-        return false;
-    l = {c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11], c[12], c[13], c[14], c[15]};
-    return true;
+    const auto nomme = [&c](TModeChangement m) { return c[1] == NomMode(m); };
+    for (TModeChangement m : {TModeChangement::Modifier, TModeChangement::Recreer,
+                              TModeChangement::AnnulationModifier,
+                              TModeChangement::AnnulationRecreer}) {
+        if (!nomme(m)) continue;
+        mode = m;
+        l = {c[2],  c[3],  c[4],  c[5],  c[6],  c[7],  c[8],
+             c[9],  c[10], c[11], c[12], c[13], c[14], c[15]};
+        return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -495,8 +516,9 @@ TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
     const QString dossier = CreerDossierJournaux();
     const QString base = dossier + QLatin1Char('/') +
                          debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
-                         (mode == TModeChangement::Recreer ? QStringLiteral("_Recreer")
-                                                           : QStringLiteral("_Modifier"));
+                         (EstAnnulation(mode)                 ? QStringLiteral("_Annulation")
+                          : mode == TModeChangement::Recreer ? QStringLiteral("_Recreer")
+                                                             : QStringLiteral("_Modifier"));
     QString chemin = base + QStringLiteral(".csv");
     for (int n = 2; !FFichier.CreerNouveau(chemin); ++n)
         chemin = base + QLatin1Char('_') + QString::number(n) + QStringLiteral(".csv");
@@ -561,13 +583,15 @@ void TJournal::Terminer() {
 
 bool MandatChange(TModeChangement mode, const TLigneJournal& ligne, const TEtatMandat& etat) {
     if (!etat.trouve) return false;
-    if (mode == TModeChangement::Modifier)
+    if (ModeDeBase(mode) == TModeChangement::Modifier)
         return etat.iban == ligne.nouvelIban && etat.bic == ligne.nouveauBic &&
                etat.banque == ligne.nouvelleBanque;
+    if (mode == TModeChangement::AnnulationRecreer)
+        return etat.actif && etat.iban == ligne.nouvelIban && etat.copiesActives == 0;
     return !etat.actif && etat.copies > 0;
 }
 
-TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
+TEtatMandat TCompletionJournaux::LireEtat(TModeChangement mode, const TLigneJournal& ligne) {
     TEtatMandat etat;
     bool ok = false;
     const qint64 id = ligne.id.toLongLong(&ok);
@@ -582,7 +606,10 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
     q.SQL().SetText(
         QStringLiteral("SELECT M.CMAN_IBAN, M.CMAN_BIC, M.CMAN_IDBANQ, M.CMAN_ACTIF, (SELECT "
                        "COUNT(*) FROM CLIENTS_MANDAT C WHERE C.CMAN_IDCLI = M.CMAN_IDCLI AND "
-                       "C.CMAN_ID <> M.CMAN_ID AND C.CMAN_MANDAT = :REF AND C.CMAN_IBAN = :IBAN) "
+                       "C.CMAN_ID <> M.CMAN_ID AND C.CMAN_MANDAT = :REF AND C.CMAN_IBAN = :IBAN), "
+                       "(SELECT COUNT(*) FROM CLIENTS_MANDAT C WHERE C.CMAN_IDCLI = M.CMAN_IDCLI "
+                       "AND C.CMAN_ID <> M.CMAN_ID AND C.CMAN_MANDAT = :REF_ACTIVE AND "
+                       "C.CMAN_IBAN = :IBAN_ACTIVE AND C.CMAN_ACTIF = -1) "
                        "FROM CLIENTS_MANDAT M WHERE M.CMAN_ID = ") +
         IntToStr(id));
     tr.StartTransaction();
@@ -596,10 +623,16 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
         const auto tient = [](const QString& texte, const TFIBXSQLVAR* colonne) {
             return texte.size() <= colonne->Size() && IsLatin1(texte);
         };
-        const bool copiesPossibles =
-            tient(ligne.nouvelleReference, reference) && tient(ligne.nouvelIban, iban);
-        reference->SetAsString(copiesPossibles ? ligne.nouvelleReference : QString());
-        iban->SetAsString(copiesPossibles ? ligne.nouvelIban : QString());
+        // The copy a « Recréer » made holds the line's new reference and IBAN; the one its undo
+        // ended, the undo line's old ones.
+        const bool annulation = mode == TModeChangement::AnnulationRecreer;
+        const QString& refCopie = annulation ? ligne.ancienneReference : ligne.nouvelleReference;
+        const QString& ibanCopie = annulation ? ligne.ancienIban : ligne.nouvelIban;
+        const bool copiesPossibles = tient(refCopie, reference) && tient(ibanCopie, iban);
+        for (const char* nom : {"REF", "REF_ACTIVE"})
+            q.ParamByName(QLatin1String(nom))->SetAsString(copiesPossibles ? refCopie : QString());
+        for (const char* nom : {"IBAN", "IBAN_ACTIVE"})
+            q.ParamByName(QLatin1String(nom))->SetAsString(copiesPossibles ? ibanCopie : QString());
         q.ExecQuery();
         if (!q.Eof()) {
             etat.trouve = true;
@@ -608,6 +641,7 @@ TEtatMandat TCompletionJournaux::LireEtat(const TLigneJournal& ligne) {
             etat.banque = q.Fields(2)->IsNull() ? QString() : q.Fields(2)->AsString();
             etat.actif = q.Fields(3)->AsString() == QLatin1String("-1");
             etat.copies = copiesPossibles ? q.Fields(4)->AsString().toInt() : 0;
+            etat.copiesActives = copiesPossibles ? q.Fields(5)->AsString().toInt() : 0;
         }
         q.Close();
         tr.Commit();
@@ -687,7 +721,7 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
     TLigneCsv csv;
     for (const TDerniere* d : enCours) {
         TLigneJournal ligne = d->ligne;
-        if (MandatChange(d->mode, ligne, LireEtat(ligne))) {
+        if (MandatChange(d->mode, ligne, LireEtat(d->mode, ligne))) {
             ligne.resultat = Resultat::Change;
             ligne.motif = Motif::ConstateAuDemarrage;
             ligne.modificationSepa = ModificationSepa(d->mode, ligne.ancienIban, ligne.nouvelIban,

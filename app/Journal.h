@@ -115,7 +115,15 @@ QString NomExportParDefaut(const QDate& jour);
 // ---------------------------------------------------------------------------------------------
 // The journal's lines
 
-enum class TModeChangement { Modifier, Recreer };
+// A change run's mode, and the mode of the run that gives one back from its journal.
+enum class TModeChangement { Modifier, Recreer, AnnulationModifier, AnnulationRecreer };
+
+// « Modifier » for a mode that rewrites rows in place, « Recréer » for one that ends and
+// activates rows: the rule its lines follow.
+TModeChangement ModeDeBase(TModeChangement mode);
+bool EstAnnulation(TModeChangement mode);
+// The mode that gives a run of `mode` back.
+TModeChangement ModeAnnulation(TModeChangement mode);
 
 // A mandate's fields, from its identifier to the new bank, as a line wrote them.
 inline constexpr int ChampsMandat = 11;
@@ -124,7 +132,8 @@ struct TMandatFormate {
     QByteArray octets;
 };
 
-// "Modifier" or "Recréer", as the window's radio group names them.
+// "Modifier" or "Recréer", as the window's radio group names them; "Annulation Modifier" or
+// "Annulation Recréer" for the undo of such a run.
 QString NomMode(TModeChangement mode);
 
 // The results and reasons the journal writes.
@@ -239,13 +248,15 @@ struct TEtatMandat {
     QString bic;
     QString banque;
     bool actif = false;
-    // Rows of the same client with the line's new reference and IBAN, other than the mandate.
+    // Rows of the same client, other than the mandate, holding the copy's reference and IBAN
+    // (« Recréer »: the line's new ones; its undo: the line's old ones), and of those the active.
     int copies = 0;
+    int copiesActives = 0;
 };
 
-// The one rule of what "changed" means: « Modifier », the row holds the line's new IBAN, BIC
-// and bank; « Recréer », the old row is inactive and the client has a copy with the new
-// reference and IBAN.
+// The one rule of what "changed" means: « Modifier » and its undo, the row holds the line's new
+// IBAN, BIC and bank; « Recréer », the old row is inactive and the client has a copy with the
+// new reference and IBAN; its undo, the row is active again with its IBAN and no copy is.
 bool MandatChange(TModeChangement mode, const TLigneJournal& ligne, const TEtatMandat& etat);
 
 // Completes the journals whose last line for a mandate is EN_COURS (the program or the server
@@ -268,7 +279,7 @@ public:
 private:
     // False when another program holds the file.
     bool CompleterFichier(const QString& chemin);
-    TEtatMandat LireEtat(const TLigneJournal& ligne);
+    TEtatMandat LireEtat(TModeChangement mode, const TLigneJournal& ligne);
 
     TFIBDatabase* FDb;
     int FConstates = 0;
