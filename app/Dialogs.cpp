@@ -22,6 +22,11 @@ TSaveFileHandler& SaveFileHandler() {
     return handler;
 }
 
+TOpenFileHandler& OpenFileHandler() {
+    static TOpenFileHandler handler;
+    return handler;
+}
+
 TErrorBoxHandler& ErrorBoxHandler() {
     static TErrorBoxHandler handler;
     return handler;
@@ -132,4 +137,14 @@ QString ChoisirFichierEnregistrement(const QString& titre, const QString& propos
 
 TSaveFileHandler SetSaveFileHandler(TSaveFileHandler handler) {
     return std::exchange(SaveFileHandler(), std::move(handler));
+}
+
+QString ChoisirFichierOuverture(const QString& titre, const QString& dossier) {
+    if (OpenFileHandler()) return OpenFileHandler()(titre, dossier);
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), titre, dossier,
+                                        QStringLiteral("Fichiers CSV (*.csv)"));
+}
+
+TOpenFileHandler SetOpenFileHandler(TOpenFileHandler handler) {
+    return std::exchange(OpenFileHandler(), std::move(handler));
 }

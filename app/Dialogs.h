@@ -35,6 +35,13 @@ using TSaveFileHandler = std::function<QString(const QString& titre, const QStri
 // Replaces the save dialog (an empty handler restores the real one); returns the previous one.
 TSaveFileHandler SetSaveFileHandler(TSaveFileHandler handler);
 
+// Asks which CSV file to open, starting in `dossier`; the path chosen, or empty when the user
+// cancelled.
+QString ChoisirFichierOuverture(const QString& titre, const QString& dossier);
+using TOpenFileHandler = std::function<QString(const QString& titre, const QString& dossier)>;
+// Replaces the open dialog (an empty handler restores the real one); returns the previous one.
+TOpenFileHandler SetOpenFileHandler(TOpenFileHandler handler);
+
 // The caption of the information and confirmation boxes.
 QString MessageCaption(TMessageKind kind);
 

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "Annulation.h"
 #include "Application.h"
 #include "Configuration.h"
 #include "Controls.h"
@@ -131,14 +132,35 @@ struct TEcartes {
     }
     // The first line says how many stayed; one line per reason follows, then the journal.
     QString Texte(int traites, const QString& journal) const {
-        QString texte = TexteNonChanges(Total(), traites, modifie == 0);
+        return Raisons(TexteNonChanges(Total(), traites, modifie == 0),
+                       "modifiés ou supprimés depuis la liste", journal);
+    }
+    // An undo's box: how many went back, then the same reasons.
+    QString TexteAnnulation(int traites, const QString& journal) const {
+        const int rendus = traites - Total();
+        QString texte =
+            rendus == 1
+                ? Format(QStringLiteral("1 mandat sur %d a été rendu à sa banque d'origine."),
+                         traites)
+                : Format(QStringLiteral("%d mandats sur %d ont été rendus à leur banque "
+                                        "d'origine."),
+                         rendus, traites);
+        if (Total() == 1) texte += QStringLiteral("\n1 n'a pas pu l'être :");
+        if (Total() > 1)
+            texte +=
+                QLatin1Char('\n') + Format(QStringLiteral("%d n'ont pas pu l'être :"), Total());
+        return Raisons(texte, "modifiés ou supprimés depuis le passage", journal);
+    }
+
+private:
+    QString Raisons(QString texte, const char* texteModifie, const QString& journal) const {
         const auto ligne = [&texte](int nombre, const char* raison) {
             if (nombre > 0)
                 texte += QLatin1Char('\n') + QString::fromUtf8(raison) + QStringLiteral(" : ") +
                          QString::number(nombre);
         };
         ligne(verrou, "verrouillés par un autre utilisateur");
-        ligne(modifie, "modifiés ou supprimés depuis la liste");
+        ligne(modifie, texteModifie);
         ligne(autreBanque, "IBAN d'une autre banque");
         ligne(donneesCompte, "données de compte incomplètes");
         ligne(inactif, "inactifs (non recréés)");
@@ -170,10 +192,12 @@ public:
 // stays hidden unless the run looks like lasting more than DelaiProgression.
 class TProgression {
 public:
-    TProgression(TfrmPrincipale& frm, int liste) : FFrm(frm), FListe(liste) {
+    TProgression(TfrmPrincipale& frm, int liste,
+                 const QString& titre = QStringLiteral("Changement de banque"))
+        : FFrm(frm), FListe(liste) {
         auto* dlg = new QProgressDialog(&frm);
         dlg->setObjectName(QStringLiteral("dlgProgression"));
-        dlg->setWindowTitle(QStringLiteral("Changement de banque"));
+        dlg->setWindowTitle(titre);
         dlg->setCancelButtonText(QStringLiteral("Arrêter"));
         dlg->setWindowModality(Qt::WindowModal);
         dlg->setAutoClose(false);
@@ -312,6 +336,11 @@ void TfrmPrincipale::CreateControls() {
     btnChanger->setFixedSize(56, 20);
     btnChanger->setAutoRaise(true);
     tbMenu->addWidget(btnChanger);
+    btnAnnuler = new QToolButton(tbMenu);
+    btnAnnuler->setObjectName(QStringLiteral("btnAnnuler"));
+    btnAnnuler->setFixedSize(120, 20);
+    btnAnnuler->setAutoRaise(true);
+    tbMenu->addWidget(btnAnnuler);
 
     dgrDetail = new TDBGrid(this);
     dgrDetail->setObjectName(QStringLiteral("dgrDetail"));
@@ -332,6 +361,8 @@ void TfrmPrincipale::CreateControls() {
     mnuGrille->setObjectName(QStringLiteral("mnuGrille"));
     actExporter = mnuGrille->addAction(QStringLiteral("Exporter la liste…"));
     actExporter->setObjectName(QStringLiteral("actExporter"));
+    actAnnulerPassage = mnuGrille->addAction(QStringLiteral("Annuler un passage…"));
+    actAnnulerPassage->setObjectName(QStringLiteral("actAnnulerPassage"));
     actOuvrirJournaux = mnuGrille->addAction(QStringLiteral("Ouvrir le dossier des journaux"));
     actOuvrirJournaux->setObjectName(QStringLiteral("actOuvrirJournaux"));
 
@@ -408,6 +439,9 @@ void TfrmPrincipale::ConnectHandlers() {
     });
     connect(actExporter, &QAction::triggered, this,
             [this] { Proteger([this] { actExporterClick(this); }); });
+    const auto annuler = [this] { Proteger([this] { actAnnulerPassageClick(this); }); };
+    connect(actAnnulerPassage, &QAction::triggered, this, annuler);
+    connect(btnAnnuler, &QToolButton::clicked, this, annuler);
     connect(actOuvrirJournaux, &QAction::triggered, this,
             [this] { Proteger([this] { actOuvrirJournauxClick(this); }); });
 }
@@ -486,6 +520,7 @@ void TfrmPrincipale::FormCreate(TObject*) {
     SetLabelText(lblCodeGuichet2, QStringLiteral("Code agence"));
     btnVerifier->setText(QStringLiteral("Vérifier"));
     btnChanger->setText(QStringLiteral("Changer"));
+    btnAnnuler->setText(QStringLiteral("Annuler un passage…"));
 
     dgrDetail->Columns(0).Title = QStringLiteral("Client");
     dgrDetail->Columns(1).Title = QStringLiteral("IBAN");
@@ -829,15 +864,66 @@ QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, co
         transLocale->Commit();
         return {};
     } catch (const Exception& e) {
-        const auto* fib = dynamic_cast<const EFIBError*>(&e);
-        // Nothing can be asked of a dead server; the window drops the connection, and the
-        // mandate's line waits for the database's answer.
-        if (fib && IsConnectionLost(*fib)) throw;
-        // The mandate is left whole as it was and the run goes on; only a failing rollback
-        // stops it.
-        if (transLocale->Active()) transLocale->Rollback();
-        if (fib && IsLockConflict(*fib)) return Motif::Verrou;
-        return MotifServeur(e);
+        return MotifAbandon(e);
+    }
+}
+
+QString TfrmPrincipale::MotifAbandon(const Exception& e) {
+    const auto* fib = dynamic_cast<const EFIBError*>(&e);
+    // Nothing can be asked of a dead server; the window drops the connection, and the
+    // mandate's line waits for the database's answer.
+    if (fib && IsConnectionLost(*fib)) throw;
+    // The mandate is left whole as it was and the run goes on; only a failing rollback
+    // stops it.
+    if (transLocale->Active()) transLocale->Rollback();
+    if (fib && IsLockConflict(*fib)) return Motif::Verrou;
+    return MotifServeur(e);
+}
+
+QString TfrmPrincipale::RendreMandat(TModeChangement modeDuPassage, const TLigneJournal& l) {
+    const qint64 id = l.id.toLongLong();
+    transLocale->StartTransaction();
+    try {
+        // Each statement must find exactly its row: none means it changed since the run, two
+        // copies that the run's one cannot be told from the other.
+        const auto ecrire = [this] {
+            qryLocale->ExecQuery();
+            const bool ecrit = qryLocale->RowsAffected() == 1;
+            qryLocale->Close();
+            qryLocale->FreeHandle();
+            return ecrit;
+        };
+        bool rendu = false;
+        if (modeDuPassage == TModeChangement::Recreer) {
+            // The copy ended first: the client never has two active mandates, even inside the
+            // transaction.
+            qryLocale->SQL().SetText(AnnulerRecreerFinCopieSQL(id, l.idClient.toLongLong()));
+            qryLocale->Prepare();
+            qryLocale->ParamByName(QStringLiteral("ATTENDU_REFERENCE"))
+                ->SetAsString(l.nouvelleReference);
+            SetCompteJournal(*qryLocale, l.nouvelIban, l.nouveauBic, l.nouvelleBanque);
+            rendu = ecrire();
+            if (rendu) {
+                qryLocale->SQL().SetText(AnnulerRecreerReactiverSQL(id));
+                qryLocale->Prepare();
+                SetCompteJournal(*qryLocale, l.ancienIban, l.ancienBic, l.ancienneBanque);
+                rendu = ecrire();
+            }
+        } else {
+            qryLocale->SQL().SetText(AnnulerModifierSQL(id));
+            qryLocale->Prepare();
+            SetCompteRendu(*qryLocale, l);
+            SetCompteJournal(*qryLocale, l.nouvelIban, l.nouveauBic, l.nouvelleBanque);
+            rendu = ecrire();
+        }
+        if (!rendu) {
+            transLocale->Rollback();
+            return Motif::Modifie;
+        }
+        transLocale->Commit();
+        return {};
+    } catch (const Exception& e) {
+        return MotifAbandon(e);
     }
 }
 
@@ -871,6 +957,100 @@ void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {
         AfficherMessage(QStringLiteral("Le dossier des journaux n'a pas pu être ouvert : ") +
                             QDir::toNativeSeparators(dossier),
                         TMessageKind::Information);
+}
+
+void TfrmPrincipale::actAnnulerPassageClick(TObject*) {
+    const QString chemin =
+        ChoisirFichierOuverture(QStringLiteral("Annuler un passage"), CreerDossierJournaux());
+    if (!chemin.isEmpty()) AnnulerPassage(chemin);
+}
+
+void TfrmPrincipale::AnnulerPassage(const QString& chemin) {
+    RetablirConnexion();
+    TPassage passage = LirePassage(chemin);
+    if (passage.refus.isEmpty()) {
+        // A mandate a kill left EN_COURS may have been changed or not: the database says which
+        // before the undo counts it.
+        if (!TCompletionJournaux(dbSource).Completer({chemin})) {
+            AfficherMessage(QStringLiteral("Le journal %1 est utilisé par un autre programme (un "
+                                           "passage en cours ?) : réessayez une fois celui-ci "
+                                           "terminé.")
+                                .arg(QDir::toNativeSeparators(chemin)),
+                            TMessageKind::Information);
+            return;
+        }
+        passage = LirePassage(chemin);
+    }
+    if (!passage.refus.isEmpty()) {
+        AfficherMessage(passage.refus, TMessageKind::Information);
+        return;
+    }
+    const int nombre = int(passage.changes.size());
+    const QString quand = passage.debut.isValid()
+                              ? passage.debut.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
+                              : QStringLiteral("date inconnue");
+    const QString question =
+        nombre == 1 ? Format(QStringLiteral("1 mandat de ce passage (%s, %s) sera rendu à sa "
+                                            "banque d'origine. Voulez-vous continuer ?"),
+                             NomMode(passage.mode), quand)
+                    : Format(QStringLiteral("%d mandats de ce passage (%s, %s) seront rendus à "
+                                            "leur banque d'origine. Voulez-vous continuer ?"),
+                             nombre, NomMode(passage.mode), quand);
+    if (AfficherMessage(question, TMessageKind::Confirmation) != IDYES) return;
+
+    const TModeChangement mode = ModeAnnulation(passage.mode);
+    // Made before anything is written, as the run's: an undo is a run of its own.
+    std::optional<TJournal> journal;
+    if (!SansJournal) journal.emplace(mode, QDateTime::currentDateTime());
+    int traites = 0;
+    TEcartes ecartes;
+    try {
+        TCurseurAttente attente;
+        TControlsDisabled suspendus(*idsBanque);
+        TProgression progression(*this, nombre, QStringLiteral("Annulation d'un passage"));
+        for (const TLigneJournal& duPassage : passage.changes) {
+            TLigneJournal ligne = LigneAnnulation(duPassage);
+            if (journal) {
+                ligne.resultat = Resultat::EnCours;
+                journal->Ecrire(ligne);
+            }
+            const QString motif = RendreMandat(passage.mode, duPassage);
+            if (journal) {
+                if (motif.isEmpty()) {
+                    ligne.resultat = Resultat::Change;
+                    ligne.modificationSepa = ModificationSepa(
+                        mode, ligne.ancienIban, ligne.nouvelIban, ligne.ancienneReference);
+                } else {
+                    ligne.resultat = Resultat::Ecarte;
+                    ligne.motif = motif;
+                }
+                journal->Ecrire(ligne);
+            }
+            if (!motif.isEmpty()) ecartes.Compter(motif);
+            ++traites;
+            if (progression.Avancer(traites)) break;
+        }
+        if (journal) journal->Terminer();
+        // A list on screen shows the mandates as they are now.
+        if (idsBanque->Active()) {
+            idsBanque->Close();
+            RenouvelerLecture();
+            idsBanque->Open();
+        }
+    } catch (...) {
+        if (journal) {
+            try {
+                journal->Terminer();
+            } catch (const Exception&) {
+            }
+            if (journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
+        }
+        throw;
+    }
+    // Always said: the user must know which part of the run is given back.
+    AfficherMessage(ecartes.TexteAnnulation(
+                        traites, journal ? QDir::toNativeSeparators(journal->Chemin()) : QString()),
+                    TMessageKind::Information);
 }
 
 QString TfrmPrincipale::MotDePasseBase() const {

@@ -64,10 +64,12 @@ public:
     QToolBar* tbMenu = nullptr;
     QToolButton* btnVerifier = nullptr;
     QToolButton* btnChanger = nullptr;
+    QToolButton* btnAnnuler = nullptr;
     TDBGrid* dgrDetail = nullptr;
     // The grid's context menu: the list exported, the journals' folder opened.
     QMenu* mnuGrille = nullptr;
     QAction* actExporter = nullptr;
+    QAction* actAnnulerPassage = nullptr;
     QAction* actOuvrirJournaux = nullptr;
 
     // The database objects: the connection, the reading transaction the list is read in, and
@@ -100,6 +102,13 @@ public:
     void btnChangerClick(TObject* Sender);
     void actExporterClick(TObject* Sender);
     void actOuvrirJournauxClick(TObject* Sender);
+    // « Annuler un passage… »: the journal chosen in the journals' folder, then given back.
+    void actAnnulerPassageClick(TObject* Sender);
+
+    // Gives back the run whose journal is at `chemin`: each mandate it changed goes back to what
+    // it held before, one transaction per mandate, only while its row still holds what the run
+    // wrote. The undo keeps a journal of its own, and the end box says what was given back.
+    void AnnulerPassage(const QString& chemin);
 
     // The progress of a change run: the dialog exists while a run works and shows itself once
     // the run looks like lasting more than about a second; its "Arrêter" button stops the run
@@ -152,6 +161,12 @@ private:
     // connection is raised: the outcome of a commit cut short is unknown.
     QString EcrireMandat(TModeChangement mode, const QString& id, const QString& iban,
                          const QString& reference, const TCompteMandat& liste);
+    // Writes one mandate of a run back as its journal line says it was, in a transaction of its
+    // own: empty when it was committed, else the journal's reason it was rolled back.
+    QString RendreMandat(TModeChangement modeDuPassage, const TLigneJournal& ligne);
+    // The reason a mandate's write failed, its transaction rolled back; a lost connection is
+    // raised again. Called from the write's handler.
+    QString MotifAbandon(const Exception& e);
     // Why « Recréer »'s deactivation ended nothing: the mandate ended, or changed or gone.
     QString MotifNonDesactive(const QString& id);
     // Completes from the database the journals a kill or a lost connection left pending: every

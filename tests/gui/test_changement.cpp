@@ -1297,8 +1297,9 @@ TEST_F(Changement, TheGridMenuOpensTheJournalsFolder) {
     EXPECT_TRUE(frm->actExporter->isEnabled());
     frm->mnuGrille->hide();
     EXPECT_EQ(frm->mnuGrille->actions(),
-              (QList<QAction*>{frm->actExporter, frm->actOuvrirJournaux}));
+              (QList<QAction*>{frm->actExporter, frm->actAnnulerPassage, frm->actOuvrirJournaux}));
     EXPECT_EQ(frm->actExporter->text(), S("Exporter la liste…"));
+    EXPECT_EQ(frm->actAnnulerPassage->text(), S("Annuler un passage…"));
     EXPECT_EQ(frm->actOuvrirJournaux->text(), S("Ouvrir le dossier des journaux"));
     frm->actOuvrirJournaux->trigger();
     EXPECT_EQ(ouvertures.urls, QList<QUrl>{QUrl::fromLocalFile(DossierJournaux())});
@@ -1535,3 +1536,164 @@ TEST_F(Changement, TheNextStartCompletesWhatAKillLeftPending) {
 }
 
 #include "test_changement.moc"
+
+// ---------------------------------------------------------------------------------------------
+// Giving a run back from its journal
+
+namespace {
+
+class Annulation : public Changement {
+protected:
+    // « Annuler un passage… » from the tool bar, the user choosing `chemin` in the dialog.
+    void Annuler(const QString& chemin) {
+        QString dossier;
+        SetOpenFileHandler([&](const QString&, const QString& d) {
+            dossier = d;
+            return chemin;
+        });
+        frm->btnAnnuler->click();
+        SetOpenFileHandler(nullptr);
+        EXPECT_EQ(dossier, DossierJournaux());
+    }
+    // The outcome lines of a journal: "result;reason;CMAN_ID", sorted.
+    static QStringList Issues(const QString& chemin) {
+        QStringList issues;
+        for (const QString& l : LignesJournal(chemin))
+            if (!l.contains(S(";EN_COURS;"))) issues << l.section(u';', 1, 3);
+        issues.sort();
+        return issues;
+    }
+};
+
+TEST_F(Annulation, AModifierRunGivenBackLeavesEveryRowAsItWasButWhatAColleagueChangedSince) {
+    Verifier(QString(), QString(), false);
+    Changer(0);
+    const QString passage = DernierJournal();
+    // After the run, a colleague corrects M3's account.
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_IBAN = 'FR7612345000001111111111122' WHERE "
+                    "CMAN_ID = ") +
+                  M3);
+    const QString corrige = base.Mandat(M3);
+    boxes.messages.clear();
+    Annuler(passage);
+    ASSERT_EQ(boxes.messages.size(), 2u);
+    EXPECT_TRUE(boxes.messages[0].text.startsWith(S("3 mandats de ce passage (Modifier, ") +
+                                                  QDate::currentDate().toString(S("dd/MM/yyyy"))))
+        << boxes.messages[0].text.toStdString();
+    EXPECT_TRUE(boxes.messages[0].text.endsWith(
+        S(") seront rendus à leur banque d'origine. Voulez-vous continuer ?")));
+    EXPECT_EQ(Boite(), QStringList({S("2 mandats sur 3 ont été rendus à leur banque d'origine."),
+                                    S("1 n'a pas pu l'être :"),
+                                    S("modifiés ou supprimés depuis le passage : 1")}));
+    // Column by column as before the run, M2's bank null again; M3 as the colleague left it.
+    QStringList attendu = avant;
+    attendu[2] = corrige;
+    EXPECT_EQ(base.Mandats(), attendu);
+    const QString annulation = DernierJournal();
+    EXPECT_TRUE(annulation.endsWith(S("_Annulation.csv"))) << annulation.toStdString();
+    EXPECT_EQ(Issues(annulation), QStringList({S("CHANGE;;7000001001"), S("CHANGE;;7000001002"),
+                                               S("ECARTE;modifie;7000001003")}));
+    // Its lines say what each mandate went from and back to.
+    for (const QString& l : LignesJournal(annulation))
+        if (l.section(u';', 3, 3) == M1) {
+            EXPECT_EQ(l.section(u';', 0, 0), S("Annulation Modifier"));
+            EXPECT_EQ(l.section(u';', 8, 12),
+                      S("FR7612345678901234567890104;FR7699999678901234567890123;OUESFRPPXXX;"
+                        "ANCIFRPPXXX;") +
+                          BanqueNouvelle);
+        }
+
+    // A second undo of the same run changes nothing; an undo's own journal is refused.
+    boxes.messages.clear();
+    Annuler(passage);
+    EXPECT_EQ(base.Mandats(), attendu);
+    EXPECT_EQ(Boite(), QStringList({S("0 mandats sur 3 ont été rendus à leur banque d'origine."),
+                                    S("3 n'ont pas pu l'être :"),
+                                    S("modifiés ou supprimés depuis le passage : 3")}));
+    const QStringList journaux = Journaux();
+    boxes.messages.clear();
+    Annuler(annulation);
+    ASSERT_EQ(boxes.messages.size(), 1u);
+    EXPECT_TRUE(boxes.messages[0].text.contains(S("c'est le journal d'une annulation")));
+    EXPECT_EQ(Journaux(), journaux);
+}
+
+TEST_F(Annulation, ARecreerRunGivenBackEndsTheCopiesAndMakesTheOriginalsActiveAgain) {
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    Changer(1);
+    const QString passage = DernierJournal();
+    const QStringList apresRun = base.Mandats();
+    const qint64 generateur = base.Generateur();
+    Annuler(passage);
+    EXPECT_EQ(Boite(), QStringList({S("2 mandats sur 2 ont été rendus à leur banque d'origine.")}));
+    // Nothing deleted, no identifier taken: the originals as they were, the copies ended.
+    ASSERT_EQ(base.Mandats().size(), apresRun.size());
+    EXPECT_EQ(base.Generateur(), generateur);
+    QStringList attendu = avant;
+    for (const QString& ligne : apresRun)
+        if (Avant(ligne.section(u'|', 0, 0)).isEmpty())
+            attendu << QString(ligne).replace(S("|-1|"), S("|0|"));
+    attendu.sort();
+    const auto mandats = [this] {
+        QStringList lignes = base.Mandats();
+        lignes.sort();
+        return lignes;
+    };
+    EXPECT_EQ(mandats(), attendu);
+    EXPECT_EQ(Issues(DernierJournal()),
+              QStringList({S("CHANGE;;7000001001"), S("CHANGE;;7000001002")}));
+    // The list on screen was read again: both are at the old bank once more.
+    EXPECT_EQ(Listes(), QStringList({M1, M2}));
+
+    boxes.messages.clear();
+    Annuler(passage);
+    EXPECT_EQ(mandats(), attendu);
+    EXPECT_EQ(Boite().value(1), S("2 n'ont pas pu l'être :"));
+}
+
+TEST_F(Annulation, AFileThatIsNoRunsJournalIsRefusedAndNothingIsWritten) {
+    Verifier(QString(), QString(), false);
+    Changer(0);
+    const QString passage = DernierJournal();
+    const QByteArray octets = Octets(passage);
+    const QStringList apresRun = base.Mandats();
+    QTemporaryDir dossier;
+    const auto fichier = [&](const char* nom, const QByteArray& contenu) {
+        const QString chemin = dossier.filePath(QLatin1String(nom));
+        QFile f(chemin);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(contenu);
+        return chemin;
+    };
+    QByteArray injecte = octets;
+    injecte.replace(M1.toLatin1() + ';', "1 OR 1=1;");
+    QByteArray ecartes = octets;
+    ecartes.replace(";CHANGE;", ";ECARTE;");
+    const std::vector<std::pair<QString, const char*>> cas = {
+        {dossier.filePath(S("absent.csv")), "il n'a pas pu être lu"},
+        {fichier("export.csv", "CMAN_ID;NP\r\n1;X\r\n"), "ce n'est pas un journal"},
+        {fichier("vide.csv", octets.left(octets.indexOf("\r\n") + 2)), "aucun mandat"},
+        {fichier("injecte.csv", injecte), "ne nomme pas un mandat par ses numéros"},
+        {fichier("ecartes.csv", ecartes), "n'a changé aucun mandat"},
+    };
+    const QStringList journaux = Journaux();
+    for (const auto& [chemin, raison] : cas) {
+        boxes.messages.clear();
+        Annuler(chemin);
+        ASSERT_EQ(boxes.messages.size(), 1u) << raison;
+        EXPECT_TRUE(boxes.messages[0].text.contains(QString::fromUtf8(raison)))
+            << boxes.messages[0].text.toStdString();
+        EXPECT_EQ(base.Mandats(), apresRun) << raison;
+        EXPECT_EQ(Journaux(), journaux) << raison;
+    }
+    // Cut short inside its last outcome, a journal is read as far as its lines are whole: the
+    // mandate left EN_COURS is looked up first, found changed, and given back with the others.
+    const QString coupe = fichier("coupe.csv", octets.left(octets.size() - 10));
+    boxes.messages.clear();
+    Annuler(coupe);
+    EXPECT_EQ(Boite().value(0), S("3 mandats sur 3 ont été rendus à leur banque d'origine."));
+    EXPECT_TRUE(Octets(coupe).contains(Motif::ConstateAuDemarrage.toUtf8()));
+    EXPECT_EQ(base.Mandats(), avant);
+}
+
+} // namespace
