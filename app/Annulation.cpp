@@ -28,8 +28,8 @@ TPassage LirePassage(const QString& chemin) {
     TPassage passage;
     QFile fichier(chemin);
     if (!fichier.open(QIODevice::ReadOnly)) {
-        passage.refus = Refus(chemin, QStringLiteral("il n'a pas pu être lu (%1).")
-                                          .arg(fichier.errorString()));
+        passage.refus =
+            Refus(chemin, QStringLiteral("il n'a pas pu être lu (%1).").arg(fichier.errorString()));
         return passage;
     }
     const std::vector<QStringList> lignes = LireCsv(fichier.readAll());
@@ -114,9 +114,10 @@ std::optional<qint64> BanqueOuNulle(const QString& valeur) {
 }
 
 QString ConditionCompteJournal() {
-    return QStringLiteral(" AND COALESCE(CMAN_IBAN, '') = :ATTENDU_IBAN AND COALESCE(CMAN_BIC, "
-                          "'') = :ATTENDU_BIC AND CMAN_IDBANQ IS NOT DISTINCT FROM "
-                          ":ATTENDU_BANQUE");
+    // A changed mandate always had and got an IBAN: compared as it stands, the IBAN's index
+    // finds the copy of a client with thousands of mandates at once.
+    return QStringLiteral(" AND CMAN_IBAN = :ATTENDU_IBAN AND COALESCE(CMAN_BIC, '') = "
+                          ":ATTENDU_BIC AND CMAN_IDBANQ IS NOT DISTINCT FROM :ATTENDU_BANQUE");
 }
 
 void SetCompteJournal(TFIBQuery& q, const QString& iban, const QString& bic,
@@ -154,7 +155,9 @@ void SetCompteRendu(TFIBQuery& q, const TLigneJournal& l) {
 }
 
 QString AnnulerRecreerFinCopieSQL(qint64 mandat, qint64 client) {
-    return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_IDCLI = ") +
+    // The client's index left aside ("+ 0"): the IBAN's finds the copy, where the client's would
+    // walk every mandate of a client that has thousands.
+    return QStringLiteral("UPDATE CLIENTS_MANDAT SET CMAN_ACTIF = 0 WHERE CMAN_IDCLI + 0 = ") +
            IntToStr(client) + QStringLiteral(" AND CMAN_ID <> ") + IntToStr(mandat) +
            QStringLiteral(" AND CMAN_ACTIF = -1 AND CMAN_MANDAT = :ATTENDU_REFERENCE") +
            ConditionCompteJournal();

@@ -39,12 +39,11 @@ std::optional<QString> TexteOuNul(const QString& valeur);
 std::optional<qint64> BanqueOuNulle(const QString& valeur);
 
 // The condition an undo's write adds to its WHERE: the row holds the journal's :ATTENDU_IBAN,
-// :ATTENDU_BIC and :ATTENDU_BANQUE. The journal writes a null text column and an empty one
-// alike, so either matches an empty text; the bank is compared null-safe.
+// :ATTENDU_BIC and :ATTENDU_BANQUE. The journal writes a null BIC and an empty one alike, so
+// either matches an empty text; the bank is compared null-safe.
 QString ConditionCompteJournal();
 // Sets those parameters from a journal's IBAN, BIC and bank.
-void SetCompteJournal(TFIBQuery& q, const QString& iban, const QString& bic,
-                      const QString& banque);
+void SetCompteJournal(TFIBQuery& q, const QString& iban, const QString& bic, const QString& banque);
 
 // « Modifier »'s undo: the old IBAN, BIC and bank back through :P0, :P1 and :P2 (null for an
 // empty one), over a row that still holds what the run wrote.

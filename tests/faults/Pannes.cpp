@@ -225,13 +225,14 @@ bool Ancienne(const Ligne& l, const Origine& o, const char* actif) {
            l.iban == o.iban && l.bic == BicAncien && l.reference == o.reference;
 }
 
-bool Nouvelle(const Ligne& l, const Origine& o, const QString& reference) {
-    return l.client == Client && l.actif == QLatin1String("-1") && l.banque == BanqueNouvelle &&
+bool Nouvelle(const Ligne& l, const Origine& o, const QString& reference,
+              const char* actif = "-1") {
+    return l.client == Client && l.actif == QLatin1String(actif) && l.banque == BanqueNouvelle &&
            l.iban == NouvelIbanFrancais(CodeNouveau, QString(), o.iban) && l.bic == BicNouveau &&
            l.reference == reference;
 }
 
-Etat Classer(const Lecture& l, const Origine& o, int mode, int& copies) {
+Etat Classer(const Lecture& l, const Origine& o, int mode, bool annulation, int& copies) {
     const auto it = l.parId.find(o.id);
     if (it == l.parId.end()) return Etat::Moitie;
     const Ligne& ligne = it->second;
@@ -244,23 +245,25 @@ Etat Classer(const Lecture& l, const Origine& o, int mode, int& copies) {
     const auto trouve = l.parReference.find(reference);
     copies = trouve == l.parReference.end() ? 0 : int(trouve->second.size());
     if (copies == 0) return Ancienne(ligne, o, "-1") ? Etat::Intact : Etat::Moitie;
-    if (copies > 1 || !Ancienne(ligne, o, "0")) return Etat::Moitie;
     const Ligne& copie = trouve->second.front();
-    return copie.id != o.id && Nouvelle(copie, o, reference) &&
-                   copie.nomBanque == QLatin1String("Banque de l'Ouest")
-               ? Etat::Change
-               : Etat::Moitie;
+    const bool copieDeLaBanque =
+        copie.id != o.id && copie.nomBanque == QLatin1String("Banque de l'Ouest");
+    // Given back: the original active again, its one copy ended.
+    if (annulation && copies == 1 && Ancienne(ligne, o, "-1"))
+        return copieDeLaBanque && Nouvelle(copie, o, reference, "0") ? Etat::Intact : Etat::Moitie;
+    if (copies > 1 || !Ancienne(ligne, o, "0")) return Etat::Moitie;
+    return copieDeLaBanque && Nouvelle(copie, o, reference) ? Etat::Change : Etat::Moitie;
 }
 
 } // namespace
 
-Bilan Auditer(Connexion& base, const std::vector<Origine>& origines, int mode) {
+Bilan Auditer(Connexion& base, const std::vector<Origine>& origines, int mode, bool annulation) {
     const Lecture l = Lire(base);
     Bilan b;
     int attendues = 0;
     for (const Origine& o : origines) {
         int copies = 0;
-        switch (Classer(l, o, mode, copies)) {
+        switch (Classer(l, o, mode, annulation, copies)) {
         case Etat::Intact:
             ++b.intacts;
             break;
@@ -278,12 +281,13 @@ Bilan Auditer(Connexion& base, const std::vector<Origine>& origines, int mode) {
     return b;
 }
 
-std::vector<bool> EtatParMandat(Connexion& base, const std::vector<Origine>& origines, int mode) {
+std::vector<bool> EtatParMandat(Connexion& base, const std::vector<Origine>& origines, int mode,
+                                bool annulation) {
     const Lecture l = Lire(base);
     std::vector<bool> etats;
     for (const Origine& o : origines) {
         int copies = 0;
-        const Etat e = Classer(l, o, mode, copies);
+        const Etat e = Classer(l, o, mode, annulation, copies);
         EXPECT_NE(e, Etat::Moitie) << o.id.toStdString();
         etats.push_back(e == Etat::Change);
     }
@@ -301,12 +305,13 @@ void NouveauxJournaux(const QString& nom) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(dossier));
 }
 
-BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes) {
+BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes,
+                          const QString& filtre) {
     std::map<QString, QString> derniere;
     std::set<QString> avecChange;
     BilanJournal b;
     const QDir dossier(DossierJournaux());
-    for (const QString& nom : dossier.entryList({QStringLiteral("*.csv")}, QDir::Files)) {
+    for (const QString& nom : dossier.entryList({filtre}, QDir::Files)) {
         QFile f(dossier.filePath(nom));
         EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << nom.toStdString();
         for (const QStringList& c : LireCsv(f.readAll())) {

@@ -105,14 +105,20 @@ extern QString DossierDonnees;
 void NouveauxJournaux(const QString& nom);
 // Reads every journal of the folder back and holds it against the audit's state per mandate
 // (EtatParMandat, in the order of `origines`).
-BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes);
+// `filtre` names the journals read (an undo's: "*_Annulation.csv").
+BilanJournal LireJournaux(const std::vector<Origine>& origines, const std::vector<bool>& changes,
+                          const QString& filtre = QStringLiteral("*.csv"));
 
 // Reads every mandate of the client and classes each origin: untouched (as it was, and no copy),
 // changed ("Modifier": IBAN, BIC and bank all new; "Recréer": the old row inactive and exactly
 // one active copy with the derived reference and the new bank data), or half done.
-Bilan Auditer(Connexion& base, const std::vector<Origine>& origines, int mode);
+// After an undo of the run (`annulation`), a « Recréer » mandate given back is untouched but for
+// its one copy, ended.
+Bilan Auditer(Connexion& base, const std::vector<Origine>& origines, int mode,
+              bool annulation = false);
 // The same, per origin: true when changed, false when untouched; a half-done one fails the test.
-std::vector<bool> EtatParMandat(Connexion& base, const std::vector<Origine>& origines, int mode);
+std::vector<bool> EtatParMandat(Connexion& base, const std::vector<Origine>& origines, int mode,
+                                bool annulation = false);
 
 // ---------------------------------------------------------------------------------------------
 // The window

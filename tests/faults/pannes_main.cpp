@@ -1,7 +1,8 @@
 // The fault tests run inside the program's application object, offscreen, against an instance
 // of their own that they kill and start again; the shared instance of the other suites never
 // sees a kill. Started with "--enfant MODE", the binary is instead the program whose own kill
-// is tested: it lists the mandates, runs the change and reports each mandate done on stdout.
+// is tested: it lists the mandates, runs the change and reports each mandate done on stdout;
+// with "--annuler CHEMIN", it gives back the run of that journal the same way.
 #include "Application.h"
 #include "Pannes.h"
 
@@ -34,6 +35,21 @@ int Enfant(int argc, char** argv) {
     return 0;
 }
 
+// "--annuler CHEMIN": the program giving back the run of that journal, each mandate reported.
+int EnfantAnnulation(int argc, char** argv) {
+    TApplication app(argc, argv);
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    Pannes::Fenetre f;
+    f.frm->OnProgression = [](int fait, int) {
+        std::printf("%d\n", fait);
+        std::fflush(stdout);
+    };
+    f.frm->AnnulerPassage(QString::fromLocal8Bit(argv[2]));
+    std::printf("fin %d\n", int(f.boxes.errors.size()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +62,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", sansConfiguration);
     qputenv("XDG_CONFIG_DIRS", sansConfiguration);
     if (argc == 3 && std::strcmp(argv[1], "--enfant") == 0) return Enfant(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--annuler") == 0) return EnfantAnnulation(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--terminaison") == 0)
         return Pannes::EnfantTerminaison(argc, argv);
 

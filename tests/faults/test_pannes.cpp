@@ -3,6 +3,7 @@
 // each, every listed mandate is either untouched or fully changed, and the same window (or a
 // new program) finishes the rest without a duplicate.
 #include "Controls.h"
+#include "Journal.h"
 #include "Pannes.h"
 #include "Programme.h"
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QTest>
 #include <QThread>
@@ -99,6 +101,44 @@ bool AttendreSeul(Connexion& base) {
         QThread::msleep(100);
     }
     return false;
+}
+
+// Starts this binary as the program with `arguments` and kills it with SIGKILL `delai` µs after
+// it reported its `k`-th mandate done, then waits until nothing of it is left on the server.
+void TuerEnfant(const QStringList& arguments, int k, int delai, int liste, Connexion& base) {
+    QProcess enfant;
+    enfant.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    enfant.start(QCoreApplication::applicationFilePath(), arguments);
+    ASSERT_TRUE(enfant.waitForStarted());
+    int fait = 0;
+    QByteArray fin;
+    while (fait < k && fin.isEmpty()) {
+        if (!enfant.canReadLine() && !enfant.waitForReadyRead(120000)) break;
+        while (enfant.canReadLine()) {
+            const QByteArray ligne = enfant.readLine().trimmed();
+            if (ligne.startsWith("liste")) {
+                EXPECT_EQ(ligne, "liste " + QByteArray::number(liste));
+            } else if (ligne.startsWith("fin")) {
+                fin = ligne;
+            } else {
+                fait = ligne.toInt();
+            }
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delai));
+    ::kill(pid_t(enfant.processId()), SIGKILL);
+    enfant.waitForFinished();
+    ASSERT_TRUE(fin.isEmpty()) << "the run ended before its kill: " << fin.constData();
+    ASSERT_GE(fait, k);
+    EXPECT_EQ(enfant.exitStatus(), QProcess::CrashExit);
+
+    // Nothing of the killed program is left on the server.
+    ASSERT_TRUE(AttendreSeul(base));
+    EXPECT_EQ(base.Lignes(QStringLiteral(
+                  "SELECT COUNT(*) FROM MON$TRANSACTIONS T JOIN MON$ATTACHMENTS A ON "
+                  "A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID WHERE A.MON$ATTACHMENT_ID <> "
+                  "CURRENT_CONNECTION AND A.MON$SYSTEM_FLAG = 0")),
+              QStringList{QStringLiteral("0")});
 }
 
 class ParMode : public ::testing::TestWithParam<int> {};
@@ -200,40 +240,8 @@ TEST_P(ProgrammeTue, TheServerRollsTheMandateInHandBack) {
         const std::vector<Origine> origines = Semer(base, n);
         ASSERT_EQ(int(origines.size()), n);
 
-        QProcess enfant;
-        enfant.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        enfant.start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("--enfant"), QString::number(mode)});
-        ASSERT_TRUE(enfant.waitForStarted());
-        int fait = 0;
-        QByteArray fin;
-        while (fait < k && fin.isEmpty()) {
-            if (!enfant.canReadLine() && !enfant.waitForReadyRead(120000)) break;
-            while (enfant.canReadLine()) {
-                const QByteArray ligne = enfant.readLine().trimmed();
-                if (ligne.startsWith("liste")) {
-                    EXPECT_EQ(ligne, "liste " + QByteArray::number(n));
-                } else if (ligne.startsWith("fin")) {
-                    fin = ligne;
-                } else {
-                    fait = ligne.toInt();
-                }
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(delai));
-        ::kill(pid_t(enfant.processId()), SIGKILL);
-        enfant.waitForFinished();
-        ASSERT_TRUE(fin.isEmpty()) << "the run ended before its kill: " << fin.constData();
-        ASSERT_GE(fait, k);
-        EXPECT_EQ(enfant.exitStatus(), QProcess::CrashExit);
-
-        // Nothing of the killed program is left on the server.
-        ASSERT_TRUE(AttendreSeul(base));
-        EXPECT_EQ(base.Lignes(QStringLiteral(
-                      "SELECT COUNT(*) FROM MON$TRANSACTIONS T JOIN MON$ATTACHMENTS A ON "
-                      "A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID WHERE A.MON$ATTACHMENT_ID <> "
-                      "CURRENT_CONNECTION AND A.MON$SYSTEM_FLAG = 0")),
-                  QStringList{QStringLiteral("0")});
+        ASSERT_NO_FATAL_FAILURE(
+            TuerEnfant({QStringLiteral("--enfant"), QString::number(mode)}, k, delai, n, base));
         const Bilan avant = Auditer(base, origines, mode);
         EXPECT_EQ(avant.moities, 0);
         EXPECT_EQ(avant.doublons, 0);
@@ -253,6 +261,78 @@ TEST_P(ProgrammeTue, TheServerRollsTheMandateInHandBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ProgrammeTue, ::testing::Values(Modifier, Recreer), NomDuMode);
+
+// ---------------------------------------------------------------------------------------------
+// The program killed with SIGKILL at a random instant of an undo
+
+using AnnulationTuee = ParMode;
+
+TEST_P(AnnulationTuee, EveryMandateIsGivenBackWholeOrLeftChangedAndTheNextStartFinishes) {
+    const int mode = GetParam();
+    const int n = Mandats();
+    std::uint64_t graine = PremiereGraine();
+    std::printf("graine %llu\n", static_cast<unsigned long long>(graine));
+    for (int instant = 0; instant < Instants(); ++instant, ++graine) {
+        SCOPED_TRACE(::testing::Message() << "graine " << graine);
+        std::mt19937_64 hasard(graine);
+        const int k = std::uniform_int_distribution<int>(1, n - 1)(hasard);
+        const int delai = std::uniform_int_distribution<int>(0, 3000)(hasard);
+        NouveauxJournaux(QStringLiteral("annulation-%1-%2").arg(mode).arg(instant));
+        Connexion base;
+        const std::vector<Origine> origines = Semer(base, n);
+        ASSERT_EQ(int(origines.size()), n);
+        QString passage;
+        {
+            Fenetre f;
+            ASSERT_EQ(int(f.Verifier().size()), n);
+            f.Changer(mode);
+            ASSERT_EQ(Auditer(base, origines, mode).changes, n);
+            passage = QDir(DossierJournaux())
+                          .entryInfoList({QStringLiteral("*.csv")})
+                          .value(0)
+                          .filePath();
+        }
+
+        ASSERT_NO_FATAL_FAILURE(
+            TuerEnfant({QStringLiteral("--annuler"), passage}, k, delai, n, base));
+        // Each mandate given back whole, or still as the run left it.
+        const Bilan avant = Auditer(base, origines, mode, true);
+        EXPECT_EQ(avant.moities, 0);
+        EXPECT_EQ(avant.doublons, 0);
+        EXPECT_EQ(avant.etrangers, 0);
+        EXPECT_GE(avant.intacts, k);
+        EXPECT_EQ(avant.changes + avant.intacts, n);
+
+        // The next start completes the undo's journal: a CHANGE for exactly the mandates given
+        // back, nothing pending.
+        Fenetre f;
+        ASSERT_TRUE(f.boxes.errors.empty());
+        std::vector<bool> rendus = EtatParMandat(base, origines, mode, true);
+        rendus.flip();
+        const BilanJournal j = LireJournaux(origines, rendus, QStringLiteral("*_Annulation.csv"));
+        EXPECT_EQ(j.sansLigne, 0);
+        EXPECT_EQ(j.fausses, 0);
+        EXPECT_EQ(j.enCours, 0);
+        EXPECT_EQ(j.changes, avant.intacts);
+        Bilan rendu = avant;
+        std::swap(rendu.changes, rendu.intacts);
+        Rapporter("annulation", mode, graine, k, rendu, n, j);
+
+        // The same undo again gives back the rest and passes over those already given back.
+        f.frm->AnnulerPassage(passage);
+        EXPECT_TRUE(f.boxes.errors.empty());
+        ASSERT_FALSE(f.boxes.messages.empty());
+        EXPECT_TRUE(f.boxes.messages.back().text.startsWith(
+            QStringLiteral("%1 mandats sur %2 ont été rendus").arg(avant.changes).arg(n)))
+            << f.boxes.messages.back().text.toStdString();
+        const Bilan apres = Auditer(base, origines, mode, true);
+        EXPECT_EQ(apres.intacts, n);
+        EXPECT_EQ(apres.etrangers, 0);
+        if (HasFatalFailure() || HasNonfatalFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AnnulationTuee, ::testing::Values(Modifier, Recreer), NomDuMode);
 
 // ---------------------------------------------------------------------------------------------
 // Another connection holding locks on one listed mandate in ten
