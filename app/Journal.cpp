@@ -513,11 +513,11 @@ QString CreerDossierJournaux() {
 
 TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
     const QString dossier = CreerDossierJournaux();
-    const QString base = dossier + QLatin1Char('/') +
-                         debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
-                         (EstAnnulation(mode)                ? QStringLiteral("_Annulation")
-                          : mode == TModeChangement::Recreer ? QStringLiteral("_Recreer")
-                                                             : QStringLiteral("_Modifier"));
+    const QString base =
+        dossier + QLatin1Char('/') + debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
+        (ModeDeBase(mode) == TModeChangement::Recreer ? QStringLiteral("_Recreer")
+                                                      : QStringLiteral("_Modifier")) +
+        (EstAnnulation(mode) ? QStringLiteral("_Annulation") : QString());
     QString chemin = base + QStringLiteral(".csv");
     for (int n = 2; !FFichier.CreerNouveau(chemin); ++n)
         chemin = base + QLatin1Char('_') + QString::number(n) + QStringLiteral(".csv");

@@ -26,6 +26,7 @@
 #include "pFIBDataSet.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QSettings>
@@ -513,6 +514,30 @@ void CheckMovedAndSwap(TRawSession& raw, TPair& pair, int n, const QString& what
     pair.Swap();
 }
 
+// « Annuler un passage… » on the journal of the window's last run of `pair` (moved and swapped
+// since): every mandate back at the bank it left, the pair turned back, its time measured.
+TMeasure UndoLastRun(TfrmPrincipale& frm, TBoxes& boxes, TRawSession& raw, TPair& pair, int n) {
+    const QFileInfoList journals =
+        QDir(DossierJournaux()).entryInfoList({QStringLiteral("*.csv")}, QDir::Files, QDir::Time);
+    if (journals.isEmpty()) throw TRawError("the window's run left no journal");
+    boxes.Said.clear();
+    TMeasureScope u;
+    frm.AnnulerPassage(journals.front().filePath());
+    QCoreApplication::processEvents();
+    const TMeasure measure = u.Stop();
+    // The undo always says what it gave back; anything else was a failure.
+    const QString expected = QStringLiteral("%1 mandats sur %1 ont été rendus à leur banque "
+                                            "d'origine.")
+                                 .arg(n);
+    if (boxes.Said.size() != 1 || !boxes.Said.front().startsWith(expected))
+        throw TRawError("undo: " + boxes.Said.join(u' ').toStdString());
+    boxes.Said.clear();
+    pair.Swap();
+    if (Count(raw, ListedAt(pair.From)) != n || Count(raw, ListedAt(pair.To)) != 0)
+        throw TRawError("undo: the mandates are not all back");
+    return measure;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Report
 
@@ -610,6 +635,8 @@ int main(int argc, char** argv) {
         TRawList list(raw);
 
         std::array<std::array<TResult, LoopCount>, ModeCount> results;
+        // Each round's undo pace and the pace of the run it gave back.
+        std::vector<std::pair<double, double>> undo;
         std::array<std::vector<double>, LoopCount> firstScreen;
         // Indexed by the window's loop: with its journal or without.
         std::array<std::array<std::vector<TPaired>, 2>, ModeCount> paired;
@@ -646,6 +673,16 @@ int main(int argc, char** argv) {
                                       QString::fromUtf8(LoopNames[loop]) + u' ' +
                                           QString::fromUtf8(ModeNames[mode]),
                                       failures, boxes.Said);
+                    // The window's « Modifier » given back from its journal at once: the set is
+                    // where it was, and the undo's pace is told against the run's own.
+                    if (mode == mdModifier && loop == lpLayer) {
+                        const TMeasure u = UndoLastRun(frm, boxes, raw, pair, n);
+                        undo.push_back({n / u.Seconds, n / run.Seconds});
+                        std::printf("  Modifier round %d  undo    %7.0f mandates/s  client CPU "
+                                    "%5.0f µs, %5.1f allocations per mandate\n",
+                                    round, n / u.Seconds, u.CpuSeconds * 1e6 / n,
+                                    double(u.Allocations) / n);
+                    }
                     results[mode][loop].Rate.push_back(n / run.Seconds);
                     results[mode][loop].Cpu.push_back(run.CpuSeconds * 1e6 / n);
                     results[mode][loop].Allocs.push_back(double(run.Allocations) / n);
@@ -744,6 +781,19 @@ int main(int argc, char** argv) {
                                 *std::min_element(cpus.begin(), cpus.end()),
                                 *std::max_element(cpus.begin(), cpus.end()));
                 }
+        }
+        if (!undo.empty()) {
+            std::vector<double> ratios, rates;
+            for (const auto& [u, r] : undo) {
+                ratios.push_back(u / r);
+                rates.push_back(u);
+            }
+            const double ratio = Median(ratios);
+            std::printf("  Modifier  undo %7.0f mandates/s, undo/run %.2f%s  (rounds %.2f to "
+                        "%.2f)\n",
+                        Median(rates), ratio, ratio >= 0.9 ? "" : "  (below 0.9)",
+                        *std::min_element(ratios.begin(), ratios.end()),
+                        *std::max_element(ratios.begin(), ratios.end()));
         }
         for (int mode = firstMode; mode < endMode; ++mode) {
             const double with = Median(results[mode][lpLayer].Rate);
