@@ -179,6 +179,21 @@ QString MotifServeur(const Exception& e) {
     return Motif::Serveur + texte.trimmed();
 }
 
+// A mandate's outcome after its write: CHANGE with the amendment the next collection must carry,
+// or ECARTE and the reason.
+void EcrireIssue(TJournal& journal, TModeChangement mode, TLigneJournal& ligne,
+                 const QString& motif) {
+    if (motif.isEmpty()) {
+        ligne.resultat = Resultat::Change;
+        ligne.modificationSepa =
+            ModificationSepa(mode, ligne.ancienIban, ligne.nouvelIban, ligne.ancienneReference);
+    } else {
+        ligne.resultat = Resultat::Ecarte;
+        ligne.motif = motif;
+    }
+    journal.Ecrire(ligne);
+}
+
 // The wait cursor for as long as a listing or a run works, whatever way it ends.
 class TCurseurAttente {
 public:
@@ -760,17 +775,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
                 }
                 motif = EcrireMandat(mode, id, iban, reference, liste);
             }
-            if (journal) {
-                if (motif.isEmpty()) {
-                    ligne.resultat = Resultat::Change;
-                    ligne.modificationSepa =
-                        ModificationSepa(mode, ancienIban, iban, ligne.ancienneReference);
-                } else {
-                    ligne.resultat = Resultat::Ecarte;
-                    ligne.motif = motif;
-                }
-                journal->Ecrire(ligne);
-            }
+            if (journal) EcrireIssue(*journal, mode, ligne, motif);
             if (!motif.isEmpty()) ecartes.Compter(motif);
             ++traites;
             if (progression.Avancer(traites)) break;
@@ -781,16 +786,7 @@ void TfrmPrincipale::btnChangerClick(TObject*) {
         RenouvelerLecture();
         idsBanque->Open();
     } catch (...) {
-        if (journal) {
-            // The last outcome out first: only then does the file say what is pending.
-            try {
-                journal->Terminer();
-            } catch (const Exception&) {
-            }
-            // A commit whose outcome the lost connection hid, or whose line the system
-            // refused: looked up at the next listing.
-            if (journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
-        }
+        if (journal) LaisserJournal(*journal);
         throw;
     }
     // A run that passed mandates over must not look like one that changed everything.
@@ -866,6 +862,17 @@ QString TfrmPrincipale::EcrireMandat(TModeChangement mode, const QString& id, co
     } catch (const Exception& e) {
         return MotifAbandon(e);
     }
+}
+
+void TfrmPrincipale::LaisserJournal(TJournal& journal) {
+    // The last outcome out first: only then does the file say what is pending.
+    try {
+        journal.Terminer();
+    } catch (const Exception&) {
+    }
+    // A commit whose outcome the lost connection hid, or whose line the system refused: looked
+    // up at the next listing.
+    if (journal.EnSuspens()) FJournauxEnSuspens << journal.Chemin();
 }
 
 QString TfrmPrincipale::MotifAbandon(const Exception& e) {
@@ -1015,17 +1022,7 @@ void TfrmPrincipale::AnnulerPassage(const QString& chemin) {
                 journal->Ecrire(ligne);
             }
             const QString motif = RendreMandat(passage.mode, duPassage);
-            if (journal) {
-                if (motif.isEmpty()) {
-                    ligne.resultat = Resultat::Change;
-                    ligne.modificationSepa = ModificationSepa(
-                        mode, ligne.ancienIban, ligne.nouvelIban, ligne.ancienneReference);
-                } else {
-                    ligne.resultat = Resultat::Ecarte;
-                    ligne.motif = motif;
-                }
-                journal->Ecrire(ligne);
-            }
+            if (journal) EcrireIssue(*journal, mode, ligne, motif);
             if (!motif.isEmpty()) ecartes.Compter(motif);
             ++traites;
             if (progression.Avancer(traites)) break;
@@ -1038,13 +1035,7 @@ void TfrmPrincipale::AnnulerPassage(const QString& chemin) {
             idsBanque->Open();
         }
     } catch (...) {
-        if (journal) {
-            try {
-                journal->Terminer();
-            } catch (const Exception&) {
-            }
-            if (journal->EnSuspens()) FJournauxEnSuspens << journal->Chemin();
-        }
+        if (journal) LaisserJournal(*journal);
         throw;
     }
     // Always said: the user must know which part of the run is given back.

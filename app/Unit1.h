@@ -164,6 +164,9 @@ private:
     // Writes one mandate of a run back as its journal line says it was, in a transaction of its
     // own: empty when it was committed, else the journal's reason it was rolled back.
     QString RendreMandat(TModeChangement modeDuPassage, const TLigneJournal& ligne);
+    // A run stopped by a failure: its journal's last outcome written if it can be, and the
+    // journal kept for the next listing when a mandate's outcome is unknown.
+    void LaisserJournal(TJournal& journal);
     // The reason a mandate's write failed, its transaction rolled back; a lost connection is
     // raised again. Called from the write's handler.
     QString MotifAbandon(const Exception& e);
