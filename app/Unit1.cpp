@@ -353,7 +353,7 @@ void TfrmPrincipale::CreateControls() {
     tbMenu->addWidget(btnChanger);
     btnAnnuler = new QToolButton(tbMenu);
     btnAnnuler->setObjectName(QStringLiteral("btnAnnuler"));
-    btnAnnuler->setFixedSize(120, 20);
+    btnAnnuler->setFixedHeight(20);
     btnAnnuler->setAutoRaise(true);
     tbMenu->addWidget(btnAnnuler);
 
@@ -536,6 +536,10 @@ void TfrmPrincipale::FormCreate(TObject*) {
     btnVerifier->setText(QStringLiteral("Vérifier"));
     btnChanger->setText(QStringLiteral("Changer"));
     btnAnnuler->setText(QStringLiteral("Annuler un passage…"));
+    // Its caption is longer than the others': the button is as wide as it needs.
+    btnAnnuler->setFixedWidth(btnAnnuler->fontMetrics().horizontalAdvance(btnAnnuler->text()) +
+                              btnVerifier->width() -
+                              btnVerifier->fontMetrics().horizontalAdvance(btnVerifier->text()));
 
     dgrDetail->Columns(0).Title = QStringLiteral("Client");
     dgrDetail->Columns(1).Title = QStringLiteral("IBAN");
