@@ -7,7 +7,7 @@
 // the new RIB holds anything but digits and capitals, or a 27-character "FR" IBAN made of the
 // pieces whose check digits and RIB key verify here.
 //
-// Build and run: scripts/fuzz (see README.md, "Fuzzing").
+// Build and run: scripts/fuzz (see tests/fuzz/README.md).
 #include "FuzzSupport.h"
 #include "Programme.h"
 #include "uFonctions_Verification.h"

@@ -6,7 +6,7 @@
 // byte followed by the single lines' items, or fail exactly where its first failing line fails.
 // Both variants of the builder, Firebird and not, see every input.
 //
-// Build and run: scripts/fuzz (see README.md, "Fuzzing").
+// Build and run: scripts/fuzz (see tests/fuzz/README.md).
 #include "FuzzSupport.h"
 #include "fib.h"
 

@@ -14,7 +14,7 @@
 // 8); the rest, read as UTF-8 without the characters past Latin-1 and cut at the character 0x1E, is
 // the statement text followed by the values given to its macros in order of occurrence.
 //
-// Build and run: scripts/fuzz (see README.md, "Fuzzing").
+// Build and run: scripts/fuzz (see tests/fuzz/README.md).
 #include "FuzzSupport.h"
 #include "fib.h"
 #include "pFIBQuery.h"

@@ -4,7 +4,7 @@
 // loaded; the rest is read as UTF-8, so code units past Latin-1 are reached too. Every "?" of
 // the server text that stands where the input had no "?" must be a listed parameter's marker.
 //
-// Build and run: scripts/fuzz (see README.md, "Fuzzing").
+// Build and run: scripts/fuzz (see tests/fuzz/README.md).
 #include "SqlTxtRtns.h"
 
 #include "Classes.h"

@@ -7,7 +7,7 @@
 // or fail where its first failing line fails. Both settings of the lock timeout flag see every
 // input.
 //
-// Build and run: scripts/fuzz (see README.md, "Fuzzing").
+// Build and run: scripts/fuzz (see tests/fuzz/README.md).
 #include "FuzzSupport.h"
 #include "fib.h"
 
