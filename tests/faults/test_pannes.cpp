@@ -1,7 +1,8 @@
 // The change run under faults: the server killed at a random instant, the program itself
-// killed, mandates locked by another connection, the server gone between two mandates. After
-// each, every listed mandate is either untouched or fully changed, and the same window (or a
-// new program) finishes the rest without a duplicate.
+// killed (during a run, and during the undo of one), mandates locked by another connection, the
+// server gone between two mandates. After each, every listed mandate is either untouched or
+// fully changed (given back or not), and the same window (or a new program) finishes the rest
+// without a duplicate.
 #include "Controls.h"
 #include "Journal.h"
 #include "Pannes.h"
