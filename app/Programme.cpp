@@ -1,6 +1,5 @@
 #include "Programme.h"
 
-#include "MotDePasse.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
 #include "pFIBQuery.h"
@@ -26,6 +25,16 @@ QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QSt
     if (connexion.CompteSaisi()) lines[0] = QStringLiteral("user_name=") + connexion.Utilisateur;
     if (!connexion.Role.isEmpty())
         lines.insert(2, QStringLiteral("sql_role_name=") + connexion.Role);
+    if (!connexion.Configuree) return lines;
+    lines << QStringLiteral("connect_timeout=") + QString::number(connexion.DelaiConnexion);
+    using TChiffrement = TConnexionProgramme::TChiffrement;
+    const char* wireCrypt = connexion.Chiffrement == TChiffrement::Requis  ? "Required"
+                            : connexion.Chiffrement == TChiffrement::Actif ? "Enabled"
+                                                                           : "Disabled";
+    lines << QStringLiteral("config=WireCrypt = ") + QLatin1String(wireCrypt);
+    // Legacy_Auth, which the client offers by default, would hand a server a password
+    // equivalent.
+    lines << QStringLiteral("config=AuthClient = Srp256, Srp");
     return lines;
 }
 
@@ -52,11 +61,6 @@ void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connex
     for (const QString& line : ProgramConnectParams(connexion, password))
         db.DBParams().Add(line);
     db.SetLibraryName(connexion.Bibliotheque);
-}
-
-void ConfigureProgramConnection(TFIBDatabase& db, const QString& name) {
-    db.SetSQLDialect(ProgramSQLDialect);
-    SetProgramConnectParams(db, MotDePasseGestion(), name);
 }
 
 namespace {

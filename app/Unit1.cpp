@@ -1,12 +1,12 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "CompteIntegre.h"
 #include "Configuration.h"
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
 #include "Journal.h"
-#include "MotDePasse.h"
 #include "Programme.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
@@ -446,6 +446,7 @@ void TfrmPrincipale::RetablirConnexion() {
 
 void TfrmPrincipale::Connecter() {
     if (FConnexion.CompteSaisi()) return ConnecterCompte();
+    if (!CompteIntegreDisponible()) throw Exception(TexteSansCompte(FichierConfiguration()));
     SetProgramConnectParams(*dbSource, FConnexion, MotDePasseBase());
     dbSource->SetConnected(true);
 }
@@ -874,7 +875,7 @@ void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {
 }
 
 QString TfrmPrincipale::MotDePasseBase() const {
-    return MotDePasseGestion();
+    return MotDePasseIntegre();
 }
 
 void TfrmPrincipale::showEvent(QShowEvent* event) {
