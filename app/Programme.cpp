@@ -38,6 +38,35 @@ QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QSt
     return lines;
 }
 
+void ExigerRole(TFIBDatabase& db, const TConnexionProgramme& connexion) {
+    if (connexion.Role.isEmpty()) return;
+    QString role;
+    QString utilisateur;
+    {
+        TpFIBTransaction tr;
+        tr.SetDefaultDatabase(&db);
+        tr.TRParams().SetStringList({QStringLiteral("read"), QStringLiteral("read_committed"),
+                                     QStringLiteral("rec_version"), QStringLiteral("nowait")});
+        tr.StartTransaction();
+        TpFIBQuery q;
+        q.SetDatabase(&db);
+        q.SetTransaction(&tr);
+        q.SQL().SetText(QStringLiteral("SELECT CURRENT_ROLE, CURRENT_USER FROM RDB$DATABASE"));
+        q.ExecQuery();
+        role = Trim(q.Fields(0)->AsString());
+        utilisateur = Trim(q.Fields(1)->AsString());
+        q.Close();
+        tr.Commit();
+    }
+    if (role == connexion.Role) return;
+    db.SetConnected(false);
+    throw Exception(QStringLiteral("Le rôle « %1 » n'est pas accordé à l'utilisateur « %2 » sur "
+                                   "ce serveur : la connexion est refermée. L'administrateur "
+                                   "corrige « role » dans ravelin.conf, ou donne le rôle au "
+                                   "compte (GRANT %1 TO %2)")
+                        .arg(connexion.Role, utilisateur));
+}
+
 QStringList ProgramReadTransactionParams() {
     return {QStringLiteral("write"), QStringLiteral("nowait"), QStringLiteral("concurrency")};
 }

@@ -48,6 +48,11 @@ QStringList ProgramConnectParams(const QString& password);
 // timeout and the client's configuration (wire encryption, Srp only). Without configuration,
 // account and role, exactly the lines above.
 QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password);
+// After the attach: a role asked for that the server did not give (it then quietly gives none,
+// and the user would meet a refusal at the first list) closes the connection and raises a
+// message naming the role and the user.
+void ExigerRole(TFIBDatabase& db, const TConnexionProgramme& connexion);
+
 // The parameter lines of transSource and transLocale.
 QStringList ProgramReadTransactionParams();
 QStringList ProgramWriteTransactionParams();

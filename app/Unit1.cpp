@@ -356,6 +356,7 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     dbSource->SetTimeout(0);
     dbSource->SetSynchronizeTime(false);
     dbSource->SetWaitForRestoreConnect(0);
+    dbSource->OnConnect = [](TObject*) { ReinstallTerminationHandlers(); };
     // Set last, as the definition does: a stored alias overrides what comes before it.
     dbSource->SetAliasName(QStringLiteral("TALVIK_GESTION"));
 
@@ -448,7 +449,9 @@ void TfrmPrincipale::Connecter() {
     if (FConnexion.CompteSaisi()) return ConnecterCompte();
     if (!CompteIntegreDisponible()) throw Exception(TexteSansCompte(FichierConfiguration()));
     SetProgramConnectParams(*dbSource, FConnexion, MotDePasseBase());
+    TCurseurAttente attente;
     dbSource->SetConnected(true);
+    ExigerRole(*dbSource, FConnexion);
 }
 
 void TfrmPrincipale::ConnecterCompte() {
@@ -460,6 +463,7 @@ void TfrmPrincipale::ConnecterCompte() {
         [this, &apresAttache](const QString& motDePasse) {
             SetProgramConnectParams(*dbSource, FConnexion, motDePasse);
             try {
+                TCurseurAttente attente;
                 dbSource->SetConnected(true);
             } catch (...) {
                 dbSource->ForgetPassword();
@@ -468,6 +472,11 @@ void TfrmPrincipale::ConnecterCompte() {
                 return;
             }
             dbSource->ForgetPassword();
+            try {
+                ExigerRole(*dbSource, FConnexion);
+            } catch (...) {
+                apresAttache = std::current_exception();
+            }
         },
         this);
     if (dlg.exec() != QDialog::Accepted) throw EAbort(QString());
@@ -535,12 +544,19 @@ void TfrmPrincipale::closeEvent(QCloseEvent* event) {
         if (IsConnectionLost(e)) {
             AbandonnerConnexion();
             event->accept();
+        } else if (TerminationRequested()) {
+            event->accept();
         } else {
             event->ignore();
         }
         HandleException(std::current_exception());
     } catch (...) {
-        event->ignore();
+        // Ending the program, the window closes all the same: the error goes to standard error
+        // and the objects end their connection as they go.
+        if (TerminationRequested())
+            event->accept();
+        else
+            event->ignore();
         HandleException(std::current_exception());
     }
 }
