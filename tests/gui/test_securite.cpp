@@ -57,8 +57,8 @@ public:
     Admin() {
         FDb.SetSynchronizeTime(false);
         ConfigureProgramConnection(FDb);
-        FDb.DBParams().SetStringList({S("user_name=SYSDBA"), S("lc_ctype=UTF8"),
-                                      S("password=") + MotDePasseIntegre()});
+        FDb.DBParams().SetStringList(
+            {S("user_name=SYSDBA"), S("lc_ctype=UTF8"), S("password=") + MotDePasseIntegre()});
         FDb.Open(true);
     }
     void Executer(const QString& sql) { ExecuteIn(FDb, sql); }
@@ -160,14 +160,13 @@ TEST_F(Securite, WireEncryptionIsRequiredUnlessRelaxedAndTheLoginIsSrp) {
         QString attendu; // the refusal, or whether the line is encrypted
     };
     // TALVIK_GESTION requires encryption, TALVIK_CLAIR has none (scripts/fbinstance).
-    for (const Cas& c : {Cas{"requis, serveur chiffré", C::Requis, "TALVIK_GESTION", S("TRUE")},
-                         Cas{"requis, serveur en clair", C::Requis, "TALVIK_CLAIR", incompatible},
-                         Cas{"actif, serveur chiffré", C::Actif, "TALVIK_GESTION", S("TRUE")},
-                         Cas{"actif, serveur en clair", C::Actif, "TALVIK_CLAIR", S("FALSE")},
-                         Cas{"desactive, serveur chiffré", C::Desactive, "TALVIK_GESTION",
-                             incompatible},
-                         Cas{"desactive, serveur en clair", C::Desactive, "TALVIK_CLAIR",
-                             S("FALSE")}}) {
+    for (const Cas& c :
+         {Cas{"requis, serveur chiffré", C::Requis, "TALVIK_GESTION", S("TRUE")},
+          Cas{"requis, serveur en clair", C::Requis, "TALVIK_CLAIR", incompatible},
+          Cas{"actif, serveur chiffré", C::Actif, "TALVIK_GESTION", S("TRUE")},
+          Cas{"actif, serveur en clair", C::Actif, "TALVIK_CLAIR", S("FALSE")},
+          Cas{"desactive, serveur chiffré", C::Desactive, "TALVIK_GESTION", incompatible},
+          Cas{"desactive, serveur en clair", C::Desactive, "TALVIK_CLAIR", S("FALSE")}}) {
         SCOPED_TRACE(c.nom);
         connexion.Chiffrement = c.chiffrement;
         connexion.Base = S("127.0.0.1:") + QLatin1String(c.base);
@@ -203,8 +202,8 @@ TEST_F(Securite, PasswordsReachTheServerAsTyped) {
     // Through the login dialog, as the user types it.
     const QString tape = S(" Deuxième ");
     admin.Executer(QStringLiteral("ALTER USER %1 PASSWORD '%2'").arg(Compte, tape));
-    Configurer(QStringLiteral("[connexion]\nbase=127.0.0.1:TALVIK_GESTION\nutilisateur=%1\n")
-                   .arg(Compte));
+    Configurer(
+        QStringLiteral("[connexion]\nbase=127.0.0.1:TALVIK_GESTION\nutilisateur=%1\n").arg(Compte));
     BoxRecorder boxes;
     QString refus;
     QTimer repondeur;
