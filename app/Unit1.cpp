@@ -437,10 +437,12 @@ void TfrmPrincipale::RetablirConnexion() {
     if (!FConnexionPerdue) return;
     // The program's own parameter lines are still there; an account's password is not, and is
     // asked for again.
-    if (FConnexion.CompteSaisi())
+    if (FConnexion.CompteSaisi()) {
         ConnecterCompte();
-    else
+    } else {
         dbSource->SetConnected(true);
+        ExigerRole(*dbSource, FConnexion);
+    }
     transSource->StartTransaction();
     FConnexionPerdue = false;
 }
