@@ -371,8 +371,9 @@ TModeChangement ModeAnnulation(TModeChangement mode) {
 }
 
 QString NomMode(TModeChangement mode) {
-    const QString base = ModeDeBase(mode) == TModeChangement::Recreer ? QStringLiteral("Recréer")
-                                                                      : QStringLiteral("Modifier");
+    const QString base = ModeDeBase(mode) == TModeChangement::Recreer
+                             ? QStringLiteral("Recréer")
+                             : QStringLiteral("Modifier");
     return EstAnnulation(mode) ? QStringLiteral("Annulation ") + base : base;
 }
 
@@ -484,13 +485,13 @@ void CreerDossierPrive(const QString& chemin) {
 bool LireLigneJournal(const QStringList& c, TModeChangement& mode, TLigneJournal& l) {
     if (c.size() != ColonnesJournal) return false;
     const auto nomme = [&c](TModeChangement m) { return c[1] == NomMode(m); };
-    for (TModeChangement m :
-         {TModeChangement::Modifier, TModeChangement::Recreer, TModeChangement::AnnulationModifier,
-          TModeChangement::AnnulationRecreer}) {
+    for (TModeChangement m : {TModeChangement::Modifier, TModeChangement::Recreer,
+                              TModeChangement::AnnulationModifier,
+                              TModeChangement::AnnulationRecreer}) {
         if (!nomme(m)) continue;
         mode = m;
-        l = {c[2], c[3],  c[4],  c[5],  c[6],  c[7],  c[8],
-             c[9], c[10], c[11], c[12], c[13], c[14], c[15]};
+        l = {c[2],  c[3],  c[4],  c[5],  c[6],  c[7],  c[8],
+             c[9],  c[10], c[11], c[12], c[13], c[14], c[15]};
         return true;
     }
     return false;
@@ -515,7 +516,7 @@ TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
     const QString dossier = CreerDossierJournaux();
     const QString base = dossier + QLatin1Char('/') +
                          debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
-                         (EstAnnulation(mode)                ? QStringLiteral("_Annulation")
+                         (EstAnnulation(mode)                 ? QStringLiteral("_Annulation")
                           : mode == TModeChangement::Recreer ? QStringLiteral("_Recreer")
                                                              : QStringLiteral("_Modifier"));
     QString chemin = base + QStringLiteral(".csv");
