@@ -4,15 +4,19 @@
 #include "SysUtils.h"
 
 #include <QAbstractButton>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -31,10 +35,29 @@ void HandleException(std::exception_ptr error) {
     } catch (...) {
         message = QStringLiteral("Exception inconnue");
     }
+    // While the program ends, a modal box would hold the termination's own step (a timer's tick
+    // never comes again while its handler runs) and nobody is there to answer it.
+    if (TerminationRequested()) {
+        const QByteArray texte =
+            (TitreApplication() + QStringLiteral(" : ") +
+             TexteErreur(message).replace(QStringLiteral("\r\n"), QStringLiteral("\n")))
+                .toUtf8() +
+            '\n';
+        std::fwrite(texte.constData(), 1, size_t(texte.size()), stderr);
+        std::fflush(stderr);
+        return;
+    }
     AfficherErreur(TexteErreur(message));
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The toolkit's own texts (standard buttons, file dialogs) in French like the program's.
+    // Without the translations installed they stay in English, which is no reason to stop.
+    auto* qt = new QTranslator(this);
+    if (qt->load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"),
+                 QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(qt);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
@@ -52,13 +75,43 @@ namespace {
 int TerminationPipe[2] = {-1, -1};
 volatile std::sig_atomic_t TerminationSignalled = 0;
 
-extern "C" void OnTermination(int) {
-    TerminationSignalled = 1;
+// The last resort: a client call that blocks the main thread (a server that accepts and never
+// answers) lets no event loop run, so the orderly closing cannot even begin. An alarm set by the
+// first signal ends the process as the signal itself would have.
+extern "C" void OnTerminationOverdue(int) {
+    static const char message[] =
+        "ravelin: arrêt ordonné non terminé à temps, fin immédiate du programme\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(128 + TerminationSignalled);
+}
+
+extern "C" void OnTermination(int signal) {
+    if (TerminationSignalled == 0) {
+        TerminationSignalled = signal;
+        alarm(TApplication::TerminationWatchdog);
+    }
     const char signalled = 1;
     [[maybe_unused]] const ssize_t written = write(TerminationPipe[1], &signalled, 1);
 }
 
+void InstallTerminationHandlers() {
+    struct sigaction action = {};
+    action.sa_handler = OnTermination;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    struct sigaction overdue = {};
+    overdue.sa_handler = OnTerminationOverdue;
+    sigemptyset(&overdue.sa_mask);
+    sigaction(SIGALRM, &overdue, nullptr);
+}
+
 } // namespace
+
+void ReinstallTerminationHandlers() {
+    if (TerminationPipe[0] >= 0) InstallTerminationHandlers();
+}
 
 bool TerminationRequested() {
     return TerminationSignalled != 0;
@@ -78,17 +131,14 @@ void TApplication::CloseOnTermination(QWidget* window) {
     }
     // Put in again at each call: the client library puts in handlers of its own at its first
     // attach, which would take these signals from us.
-    struct sigaction action = {};
-    action.sa_handler = OnTermination;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    InstallTerminationHandlers();
 }
 #else
 bool TerminationRequested() {
     return false;
 }
+
+void ReinstallTerminationHandlers() {}
 
 void TApplication::CloseOnTermination(QWidget* window) {
     FTerminationWindow = window;

@@ -37,6 +37,11 @@ template <typename F> auto Protected(F handler) {
 // that lets no events through for a while can still stop at its next step.
 bool TerminationRequested();
 
+// Takes SIGTERM and SIGINT back from the client library, which puts in handlers of its own at
+// each attach (they drop every attachment before ours run, so the window could no longer roll
+// back and disconnect in order). Nothing happens before CloseOnTermination.
+void ReinstallTerminationHandlers();
+
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
@@ -59,6 +64,9 @@ public:
     // What is left of a termination after this long is cut short: every event loop is left, so
     // that the program ends even if something keeps refusing to close.
     static constexpr int TerminationDeadline = 5000; // ms
+    // Should the process still run this long after the first signal (a client call blocking the
+    // main thread keeps every event loop from running), it exits at once with 128 + the signal.
+    static constexpr unsigned TerminationWatchdog = 8; // s
 
 private:
     void BeginTermination();

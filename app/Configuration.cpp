@@ -18,6 +18,8 @@ const QString CleBase = QStringLiteral("base");
 const QString CleUtilisateur = QStringLiteral("utilisateur");
 const QString CleRole = QStringLiteral("role");
 const QString CleBibliotheque = QStringLiteral("bibliotheque");
+const QString CleChiffrement = QStringLiteral("chiffrement");
+const QString CleDelai = QStringLiteral("delai_connexion");
 
 // Firebird 3 keeps names of users and roles in 31 characters.
 constexpr int LongueurNom = 31;
@@ -94,6 +96,20 @@ QString ValeurEcrite(const QString& brute) {
     return valeur;
 }
 
+// QSettings ends a value at a ";" outside quotes and drops the rest as a comment: after a
+// value without quotes, what follows it would be lost without a word. After a value wholly in
+// quotes the comment is plain to see.
+bool PointVirguleApresValeurNue(const QString& brute) {
+    bool entreGuillemets = false;
+    for (qsizetype i = 0; i < brute.size(); ++i) {
+        if (brute[i] == u'"') entreGuillemets = !entreGuillemets;
+        if (brute[i] != u';' || entreGuillemets) continue;
+        const QString avant = brute.left(i).trimmed();
+        return !(avant.size() >= 2 && avant.front() == u'"' && avant.back() == u'"');
+    }
+    return false;
+}
+
 // What is wrong with a value of a known key; empty when it can be used.
 QString DefautValeur(const QString& cle, const QString& valeur) {
     if (valeur.trimmed().isEmpty()) return QStringLiteral("« %1 » est vide").arg(cle);
@@ -110,6 +126,20 @@ QString DefautValeur(const QString& cle, const QString& valeur) {
             return QStringLiteral("« role » : « %1 » n'est pas un nom de rôle (une lettre, puis "
                                   "des lettres, des chiffres, _ ou $, %2 caractères au plus)")
                 .arg(valeur, QString::number(LongueurNom));
+    }
+    if (cle == CleChiffrement && valeur.trimmed() != QLatin1String("requis") &&
+        valeur.trimmed() != QLatin1String("actif") &&
+        valeur.trimmed() != QLatin1String("desactive"))
+        return QStringLiteral("« chiffrement » : « %1 » n'est pas une valeur possible (requis, "
+                              "actif ou desactive)")
+            .arg(valeur.trimmed());
+    if (cle == CleDelai) {
+        static const QRegularExpression entier(QStringLiteral("^[0-9]{1,3}$"));
+        const QString v = valeur.trimmed();
+        if (!entier.match(v).hasMatch() || v.toInt() < 1 || v.toInt() > 255)
+            return QStringLiteral("« delai_connexion » : « %1 » n'est pas un nombre entier de "
+                                  "secondes de 1 à 255")
+                .arg(v);
     }
     return {};
 }
@@ -134,6 +164,7 @@ TConfiguration LireConfiguration() {
 TConfiguration LireConfiguration(const QString& fichier) {
     TConfiguration config;
     config.Fichier = fichier;
+    config.Connexion.Configuree = true;
     auto erreur = [&](int ligne, const QString& texte) {
         config.Erreurs << (ligne > 0 ? QStringLiteral("%1, ligne %2 : %3")
                                            .arg(fichier, QString::number(ligne), texte)
@@ -166,7 +197,8 @@ TConfiguration LireConfiguration(const QString& fichier) {
             continue;
         }
         const bool connue = l.groupe == Groupe && (l.cle == CleBase || l.cle == CleUtilisateur ||
-                                                   l.cle == CleRole || l.cle == CleBibliotheque);
+                                                   l.cle == CleRole || l.cle == CleBibliotheque ||
+                                                   l.cle == CleChiffrement || l.cle == CleDelai);
         if (!connue) {
             if (l.groupe == Groupe)
                 erreur(l.ligne, QStringLiteral("clé inconnue « %1 »").arg(l.cle));
@@ -184,6 +216,14 @@ TConfiguration LireConfiguration(const QString& fichier) {
             continue;
         }
         vues.insert(l.cle, l.ligne);
+        if (PointVirguleApresValeurNue(l.brute)) {
+            erreur(l.ligne, QStringLiteral("« %1 » : un « ; » hors de guillemets commence un "
+                                           "commentaire, la suite de la ligne serait ignorée "
+                                           "(écrire la valeur entre guillemets, un commentaire "
+                                           "sur une ligne à lui)")
+                                .arg(l.cle));
+            continue;
+        }
         const QString valeur = Valeur(settings, Groupe + u'/' + l.cle);
         // QSettings reads escapes after a backslash (dropping those it does not know: a path
         // "D:\Firebird" comes out "D:irebird"), quotes inside a value and lists at commas (the
@@ -209,8 +249,32 @@ TConfiguration LireConfiguration(const QString& fichier) {
         // and the server knows it in capitals.
         else if (l.cle == CleRole)
             config.Connexion.Role = valeur.trimmed().toUpper();
+        else if (l.cle == CleChiffrement)
+            config.Connexion.Chiffrement = valeur.trimmed() == QLatin1String("requis")
+                                               ? TConnexionProgramme::TChiffrement::Requis
+                                           : valeur.trimmed() == QLatin1String("actif")
+                                               ? TConnexionProgramme::TChiffrement::Actif
+                                               : TConnexionProgramme::TChiffrement::Desactive;
+        else if (l.cle == CleDelai)
+            config.Connexion.DelaiConnexion = valeur.trimmed().toInt();
         else
             config.Connexion.Bibliotheque = valeur.trimmed();
     }
     return config;
+}
+
+QString TexteSansCompte(const QString& fichier) {
+    const QString debut =
+        fichier.isEmpty()
+            ? QStringLiteral("Ce poste n'est pas configuré : aucun fichier ravelin.conf ne dit à "
+                             "quelle base se connecter ni avec quel compte.")
+            : QStringLiteral("Ce poste n'est pas configuré : %1 ne nomme pas de compte "
+                             "(« utilisateur »).")
+                  .arg(fichier);
+    return debut +
+           QStringLiteral("\r\nL'administrateur du poste crée /etc/xdg/ravelin/ravelin.conf (pour "
+                          "tous les utilisateurs) ou ~/.config/ravelin/ravelin.conf, groupe "
+                          "[connexion], avec au moins « base » et « utilisateur », comme le décrit "
+                          "la section « Install » du README de Ravelin. Aucune connexion n'est "
+                          "ouverte");
 }

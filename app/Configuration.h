@@ -29,5 +29,10 @@ QString FichierConfiguration();
 
 // Reads the file that applies; without one, the built-in connection and no error.
 TConfiguration LireConfiguration();
-// Reads the given file (INI, group [connexion], keys base, utilisateur, role, bibliotheque).
+// Reads the given file (INI, group [connexion], keys base, utilisateur, role, bibliotheque,
+// chiffrement, delai_connexion).
 TConfiguration LireConfiguration(const QString& fichier);
+
+// The box of a program without a built-in account when no file names an account (`fichier` is
+// the file read, empty when there is none): how the administrator sets the workstation up.
+QString TexteSansCompte(const QString& fichier);

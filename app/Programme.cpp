@@ -1,6 +1,5 @@
 #include "Programme.h"
 
-#include "MotDePasse.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
 #include "pFIBQuery.h"
@@ -26,7 +25,46 @@ QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QSt
     if (connexion.CompteSaisi()) lines[0] = QStringLiteral("user_name=") + connexion.Utilisateur;
     if (!connexion.Role.isEmpty())
         lines.insert(2, QStringLiteral("sql_role_name=") + connexion.Role);
+    if (!connexion.Configuree) return lines;
+    lines << QStringLiteral("connect_timeout=") + QString::number(connexion.DelaiConnexion);
+    using TChiffrement = TConnexionProgramme::TChiffrement;
+    const char* wireCrypt = connexion.Chiffrement == TChiffrement::Requis  ? "Required"
+                            : connexion.Chiffrement == TChiffrement::Actif ? "Enabled"
+                                                                           : "Disabled";
+    lines << QStringLiteral("config=WireCrypt = ") + QLatin1String(wireCrypt);
+    // Legacy_Auth, which the client offers by default, would hand a server a password
+    // equivalent.
+    lines << QStringLiteral("config=AuthClient = Srp256, Srp");
     return lines;
+}
+
+void ExigerRole(TFIBDatabase& db, const TConnexionProgramme& connexion) {
+    if (connexion.Role.isEmpty()) return;
+    QString role;
+    QString utilisateur;
+    {
+        TpFIBTransaction tr;
+        tr.SetDefaultDatabase(&db);
+        tr.TRParams().SetStringList({QStringLiteral("read"), QStringLiteral("read_committed"),
+                                     QStringLiteral("rec_version"), QStringLiteral("nowait")});
+        tr.StartTransaction();
+        TpFIBQuery q;
+        q.SetDatabase(&db);
+        q.SetTransaction(&tr);
+        q.SQL().SetText(QStringLiteral("SELECT CURRENT_ROLE, CURRENT_USER FROM RDB$DATABASE"));
+        q.ExecQuery();
+        role = Trim(q.Fields(0)->AsString());
+        utilisateur = Trim(q.Fields(1)->AsString());
+        q.Close();
+        tr.Commit();
+    }
+    if (role == connexion.Role) return;
+    db.SetConnected(false);
+    throw Exception(QStringLiteral("Le rôle « %1 » n'est pas accordé à l'utilisateur « %2 » sur "
+                                   "ce serveur : la connexion est refermée. L'administrateur "
+                                   "corrige « role » dans ravelin.conf, ou donne le rôle au "
+                                   "compte (GRANT %1 TO %2)")
+                        .arg(connexion.Role, utilisateur));
 }
 
 QStringList ProgramReadTransactionParams() {
@@ -52,11 +90,6 @@ void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connex
     for (const QString& line : ProgramConnectParams(connexion, password))
         db.DBParams().Add(line);
     db.SetLibraryName(connexion.Bibliotheque);
-}
-
-void ConfigureProgramConnection(TFIBDatabase& db, const QString& name) {
-    db.SetSQLDialect(ProgramSQLDialect);
-    SetProgramConnectParams(db, MotDePasseGestion(), name);
 }
 
 namespace {

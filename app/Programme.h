@@ -28,6 +28,15 @@ struct TConnexionProgramme {
     // The SQL role given at connect; empty for none.
     QString Role;
     QString Bibliotheque = ProgramLibraryName();
+    // Set from a workstation's ravelin.conf: the connection then asks the client library for an
+    // encrypted line and the Srp login, and gives up on a server that does not answer.
+    bool Configuree = false;
+    // WireCrypt of the client: Required unless the file relaxes it for a server that cannot
+    // encrypt.
+    enum class TChiffrement { Requis, Actif, Desactive };
+    TChiffrement Chiffrement = TChiffrement::Requis;
+    // Seconds the attach waits for the server.
+    int DelaiConnexion = 15;
 
     bool CompteSaisi() const { return !Utilisateur.isEmpty(); }
 };
@@ -35,9 +44,15 @@ struct TConnexionProgramme {
 // The connection's parameter lines with the given password.
 QStringList ProgramConnectParams(const QString& password);
 // The same for a connection: the account's user name (SYSDBA without one), the character set,
-// the role when there is one, and the password. Without account and role, exactly the lines
-// above.
+// the role when there is one, and the password; for a configured connection then its connect
+// timeout and the client's configuration (wire encryption, Srp only). Without configuration,
+// account and role, exactly the lines above.
 QStringList ProgramConnectParams(const TConnexionProgramme& connexion, const QString& password);
+// After the attach: a role asked for that the server did not give (it then quietly gives none,
+// and the user would meet a refusal at the first list) closes the connection and raises a
+// message naming the role and the user.
+void ExigerRole(TFIBDatabase& db, const TConnexionProgramme& connexion);
+
 // The parameter lines of transSource and transLocale.
 QStringList ProgramReadTransactionParams();
 QStringList ProgramWriteTransactionParams();
@@ -50,6 +65,7 @@ void SetProgramConnectParams(TFIBDatabase& db, const TConnexionProgramme& connex
                              const QString& password);
 
 // Everything above with the program's password: a connection ready to connect as the window's.
+// Only in the development build (CompteIntegre.cpp).
 void ConfigureProgramConnection(TFIBDatabase& db, const QString& name = ProgramDatabaseName());
 
 // transSource: the reading snapshot taken when the window opens.

@@ -2,12 +2,12 @@
 
 #include "Annulation.h"
 #include "Application.h"
+#include "CompteIntegre.h"
 #include "Configuration.h"
 #include "Controls.h"
 #include "DBGrid.h"
 #include "Dialogs.h"
 #include "Journal.h"
-#include "MotDePasse.h"
 #include "Programme.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
@@ -402,6 +402,7 @@ void TfrmPrincipale::CreateDatabaseObjects() {
     dbSource->SetTimeout(0);
     dbSource->SetSynchronizeTime(false);
     dbSource->SetWaitForRestoreConnect(0);
+    dbSource->OnConnect = [](TObject*) { ReinstallTerminationHandlers(); };
     // Set last, as the definition does: a stored alias overrides what comes before it.
     dbSource->SetAliasName(QStringLiteral("TALVIK_GESTION"));
 
@@ -485,18 +486,23 @@ void TfrmPrincipale::RetablirConnexion() {
     if (!FConnexionPerdue) return;
     // The program's own parameter lines are still there; an account's password is not, and is
     // asked for again.
-    if (FConnexion.CompteSaisi())
+    if (FConnexion.CompteSaisi()) {
         ConnecterCompte();
-    else
+    } else {
         dbSource->SetConnected(true);
+        ExigerRole(*dbSource, FConnexion);
+    }
     transSource->StartTransaction();
     FConnexionPerdue = false;
 }
 
 void TfrmPrincipale::Connecter() {
     if (FConnexion.CompteSaisi()) return ConnecterCompte();
+    if (!CompteIntegreDisponible()) throw Exception(TexteSansCompte(FichierConfiguration()));
     SetProgramConnectParams(*dbSource, FConnexion, MotDePasseBase());
+    TCurseurAttente attente;
     dbSource->SetConnected(true);
+    ExigerRole(*dbSource, FConnexion);
 }
 
 void TfrmPrincipale::ConnecterCompte() {
@@ -508,6 +514,7 @@ void TfrmPrincipale::ConnecterCompte() {
         [this, &apresAttache](const QString& motDePasse) {
             SetProgramConnectParams(*dbSource, FConnexion, motDePasse);
             try {
+                TCurseurAttente attente;
                 dbSource->SetConnected(true);
             } catch (...) {
                 dbSource->ForgetPassword();
@@ -516,6 +523,11 @@ void TfrmPrincipale::ConnecterCompte() {
                 return;
             }
             dbSource->ForgetPassword();
+            try {
+                ExigerRole(*dbSource, FConnexion);
+            } catch (...) {
+                apresAttache = std::current_exception();
+            }
         },
         this);
     if (dlg.exec() != QDialog::Accepted) throw EAbort(QString());
@@ -588,12 +600,19 @@ void TfrmPrincipale::closeEvent(QCloseEvent* event) {
         if (IsConnectionLost(e)) {
             AbandonnerConnexion();
             event->accept();
+        } else if (TerminationRequested()) {
+            event->accept();
         } else {
             event->ignore();
         }
         HandleException(std::current_exception());
     } catch (...) {
-        event->ignore();
+        // Ending the program, the window closes all the same: the error goes to standard error
+        // and the objects end their connection as they go.
+        if (TerminationRequested())
+            event->accept();
+        else
+            event->ignore();
         HandleException(std::current_exception());
     }
 }
@@ -1049,7 +1068,7 @@ void TfrmPrincipale::AnnulerPassage(const QString& chemin) {
 }
 
 QString TfrmPrincipale::MotDePasseBase() const {
-    return MotDePasseGestion();
+    return MotDePasseIntegre();
 }
 
 void TfrmPrincipale::showEvent(QShowEvent* event) {

@@ -362,11 +362,15 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         if (FUseLoginPrompt) RaiseClientError(7);
         if (FDBParamsChanged) {
             FDBParamsChanged = false;
-            FDPB = GenerateDPB(*FDBParams, FConnectParams->IsFirebird());
+            FDPB = GenerateDPB(*FDBParams, FConnectParams->IsFirebird(), &FDPBInUtf8);
         }
-        result = FClientLibrary->isc_attach_database(StatusVector(), short(FDBName.size()),
-                                                     FDBName.constData(), &FHandle,
-                                                     short(FDPB.size()), FDPB.constData());
+        const QByteArray name = FDPBInUtf8 ? AnsiToString(FDBName).toUtf8() : FDBName;
+        if (name.size() > 32767)
+            RaiseClientErrorFmt(QStringLiteral("Database name too long (%d bytes, at most %d)."),
+                                qint32(name.size()), qint32(32767));
+        result = FClientLibrary->isc_attach_database(StatusVector(), short(name.size()),
+                                                     name.constData(), &FHandle, short(FDPB.size()),
+                                                     FDPB.constData());
         Call(result, false);
     }
     if (result > 0) {

@@ -351,6 +351,8 @@ private:
     // Set while ForgetPassword edits the lines of a connected connection.
     bool FForgettingPassword = false;
     QByteArray FDPB;
+    // The block carries the account's texts in UTF-8: the database's name goes so as well.
+    bool FDPBInUtf8 = false;
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
     bool FUseLoginPrompt = false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -270,6 +271,7 @@ constexpr TExtraName DPBExtraNames[] = {
     {"no_db_triggers", isc_dpb_no_db_triggers},
     {"set_db_charset", isc_dpb_set_db_charset},
     {"utf8_filename", isc_dpb_utf8_filename},
+    {"config", isc_dpb_config},
 };
 
 // Appends one clump; the caller checks the total.
@@ -654,20 +656,98 @@ qint32 ParseShutdownMode(const QByteArray& value) {
     return result;
 }
 
-QByteArray GenerateDPB(TStrings& params, bool isFirebird) {
+namespace {
+
+bool IsAccountText(int code) {
+    return code == isc_dpb_user_name || code == isc_dpb_password || code == isc_dpb_sql_role_name;
+}
+
+bool BeyondAscii(const QByteArray& bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; });
+}
+
+// A password line loses only the blanks in front of its name: blanks typed in a password are
+// part of it, and a password trimmed here could never log in.
+QString TrimParameterLine(const QString& line) {
+    qsizetype start = 0;
+    while (start < line.size() && line[start].unicode() <= 32)
+        ++start;
+    const qsizetype eq = line.indexOf(QLatin1Char('='), start);
+    if (eq >= 0) {
+        QByteArray name = StringToAnsi(AsciiLowerCase(line.mid(start, eq - start)));
+        if (name.startsWith("isc_dpb_")) name.remove(0, 8);
+        if (name == "password") return line.mid(start);
+    }
+    return Trim(line);
+}
+
+} // namespace
+
+QByteArray GenerateDPB(TStrings& params, bool isFirebird, bool* textsInUtf8) {
     TDPBWriter dpb;
     dpb.block.append(char(isc_dpb_version1));
+    // The account's texts and where each clump starts, should they have to go in UTF-8.
+    struct TAccountClump {
+        qsizetype offset;
+        int code;
+        QByteArray value;
+    };
+    std::vector<TAccountClump> account;
+    bool accountBeyondAscii = false;
+    qsizetype configOffset = -1;
+    QByteArray config;
     for (int i = 0; i < params.Count(); ++i) {
-        const QString line = Trim(params.Strings(i));
+        const QString line = TrimParameterLine(params.Strings(i));
         params.SetStrings(i, line);
         if (line.isEmpty()) continue;
         QByteArray name;
         QByteArray value;
         SplitParameter(line, name, value);
         if (name.startsWith("isc_dpb_")) name.remove(0, 8);
-        AppendDPBParameter(dpb, DPBConstantCode(name), name, value, isFirebird);
+        const int code = DPBConstantCode(name);
+        if (code == isc_dpb_config) {
+            if (configOffset < 0) configOffset = dpb.block.size();
+            if (!config.isEmpty()) config.append('\n');
+            config.append(value);
+            CheckValueLength("DPB", name, config);
+            CheckBlockLength("DPB", int(dpb.block.size() + config.size() + 2));
+            continue;
+        }
+        if (IsAccountText(code)) {
+            account.push_back({dpb.block.size(), code, value});
+            accountBeyondAscii = accountBeyondAscii || BeyondAscii(value);
+        }
+        AppendDPBParameter(dpb, code, name, value, isFirebird);
+        CheckBlockLength("DPB", int(dpb.block.size() + (configOffset < 0 ? 0 : config.size() + 2)));
+    }
+    if (configOffset >= 0) {
+        QByteArray clump;
+        clump.append(char(isc_dpb_config));
+        clump.append(char(config.size()));
+        clump.append(config);
+        dpb.block.insert(configOffset, clump);
+        for (TAccountClump& a : account)
+            if (a.offset >= configOffset) a.offset += clump.size();
+    }
+    bool utf8 = false;
+#ifndef Q_OS_WIN
+    if (isFirebird && accountBeyondAscii) {
+        utf8 = true;
+        // From the last clump to the first, so that the offsets before each stay true.
+        for (auto it = account.rbegin(); it != account.rend(); ++it) {
+            const QByteArray text = AnsiToString(it->value).toUtf8();
+            CheckValueLength("DPB", StringToAnsi(DPBConstantName(it->code)), text);
+            QByteArray clump;
+            clump.append(char(it->code));
+            clump.append(char(text.size()));
+            clump.append(text);
+            dpb.block.replace(it->offset, it->value.size() + 2, clump);
+        }
+        dpb.Clump(isc_dpb_utf8_filename, QByteArray());
         CheckBlockLength("DPB", int(dpb.block.size()));
     }
+#endif
+    if (textsInUtf8) *textsInUtf8 = utf8;
     return dpb.block;
 }
 

@@ -148,9 +148,19 @@ int DPBConstantCode(const QByteArray& name);
 // is no integer raises EConvertError.
 qint32 ParseShutdownMode(const QByteArray& value);
 
-// The DPB of the lines "name=value" in `params`, storing every line back trimmed. On failure it
-// raises, and the lines are trimmed up to the failing one.
-QByteArray GenerateDPB(TStrings& params, bool isFirebird);
+// The DPB of the lines "name=value" in `params`, storing every line back trimmed (a password
+// line only in front of its name: blanks are part of a password). On failure it raises, and
+// the lines are trimmed up to the failing one.
+//
+// Lines "config=…" (the client's own configuration, firebird.conf lines) go into one clump, one
+// setting per line, where the first of them stands: the client keeps only the last such clump.
+//
+// A Firebird client outside Windows reads the account's name, password and role in the
+// system's character set, which it cannot count on being Latin-1: with a character beyond
+// ASCII in one of them the three travel in UTF-8 and the block ends with utf8_filename, which
+// tells the client so; the database's name must then be UTF-8 as well (`textsInUtf8` says
+// when). Blocks of ASCII texts are as they always were.
+QByteArray GenerateDPB(TStrings& params, bool isFirebird, bool* textsInUtf8 = nullptr);
 
 // ---------------------------------------------------------------------------------------------
 // Transaction parameter block

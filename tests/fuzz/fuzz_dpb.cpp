@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QHash>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -192,12 +193,42 @@ void RequireWellFormed(const QByteArray& block) {
     }
 }
 
+// A line as the layer stores it back: trimmed, but a password line only in front of its name.
+QString Stored(const QString& line) {
+    qsizetype start = 0;
+    while (start < line.size() && line[start].unicode() <= 32)
+        ++start;
+    const QString left = line.mid(start);
+    const qsizetype eq = left.indexOf(QLatin1Char('='));
+    QByteArray name = StringToAnsi(eq < 0 ? QString() : left.left(eq)).toLower();
+    if (name.startsWith("isc_dpb_")) name.remove(0, 8);
+    return name == "password" ? left : Trim(line);
+}
+
+// Config lines (merged into one clump) and account texts beyond ASCII (re-encoded in UTF-8 and
+// marked) are held by the unit tests' exact blocks, not by this item-by-item oracle.
+bool OutsideTheOracle(const QStringList& lines) {
+    for (const QString& line : lines) {
+        const QString s = Stored(line);
+        const qsizetype eq = s.indexOf(QLatin1Char('='));
+        QByteArray name = StringToAnsi(eq < 0 ? s : s.left(eq)).toLower();
+        if (name.startsWith("isc_dpb_")) name.remove(0, 8);
+        if (name == "config") return true;
+        const bool account = name == "user_name" || name == "password" || name == "sql_role_name";
+        if (account && eq >= 0 &&
+            std::any_of(s.begin() + eq + 1, s.end(), [](QChar c) { return c.unicode() >= 0x80; }))
+            return true;
+    }
+    return false;
+}
+
 void Check(const QStringList& lines, bool isFirebird) {
+    if (OutsideTheOracle(lines)) return;
     QByteArray expectedBlock(1, char(isc_dpb_version1));
     qsizetype failingLine = -1;
     TExpected failure;
     for (qsizetype i = 0; i < lines.size() && failingLine < 0; ++i) {
-        const TExpected e = ExpectedItem(Trim(lines[i]), isFirebird);
+        const TExpected e = ExpectedItem(Stored(lines[i]), isFirebird);
         if (e.outcome != TOutcome::Result) {
             failingLine = i;
             failure = e;
@@ -219,13 +250,13 @@ void Check(const QStringList& lines, bool isFirebird) {
         RequireWellFormed(block);
         Require(block == expectedBlock);
         for (qsizetype i = 0; i < lines.size(); ++i)
-            Require(params.Strings(int(i)) == Trim(lines[i]));
+            Require(params.Strings(int(i)) == Stored(lines[i]));
         return;
     }
     Require(outcome == failure.outcome);
     // The lines up to the failing one are stored trimmed, the rest as they were.
     for (qsizetype i = 0; i < lines.size(); ++i)
-        Require(params.Strings(int(i)) == (i <= failingLine ? Trim(lines[i]) : lines[i]));
+        Require(params.Strings(int(i)) == (i <= failingLine ? Stored(lines[i]) : lines[i]));
     // The failing line alone fails with the same message.
     TStringList alone;
     alone.Add(lines[failingLine]);

@@ -358,7 +358,9 @@ TEST_F(Compte, WithTheRoleAWrongPasswordIsRetriedThenListsAndChangesEndToEnd) {
     EXPECT_EQ(
         frm->dbSource->DBParams().ToStringList(),
         QStringList({QStringLiteral("user_name=ravtest_role"), QStringLiteral("lc_ctype=ISO8859_1"),
-                     QStringLiteral("sql_role_name=RAVELIN")}));
+                     QStringLiteral("sql_role_name=RAVELIN"), QStringLiteral("connect_timeout=15"),
+                     QStringLiteral("config=WireCrypt = Required"),
+                     QStringLiteral("config=AuthClient = Srp256, Srp")}));
 
     // « Modifier » on M1 and M2, then « Recréer » moves them back as new copies.
     EXPECT_EQ(Verifier(), QStringList({M1, M2}));

@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -184,4 +185,17 @@ TEST(MessageBoxes, AMessageIsShownAsPlainText) {
                   AfficherMessage(QStringLiteral("<i>BANQUE</i> & CIE"), TMessageKind::Information);
               }),
               QStringLiteral("<i>BANQUE</i> & CIE"));
+}
+
+// The toolkit's own dialogs speak French like the program: its translations are loaded by the
+// application object.
+TEST(TraductionsQt, StandardButtonsAreInFrench) {
+    QDialogButtonBox boutons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
+                             QDialogButtonBox::No | QDialogButtonBox::Save |
+                             QDialogButtonBox::Close);
+    QStringList textes;
+    for (const auto b : {QDialogButtonBox::Cancel, QDialogButtonBox::Yes, QDialogButtonBox::No,
+                         QDialogButtonBox::Save, QDialogButtonBox::Close})
+        textes << boutons.button(b)->text().remove(u'&');
+    EXPECT_EQ(textes.join(u'|').toStdString(), "Annuler|Oui|Non|Enregistrer|Fermer");
 }

@@ -385,3 +385,20 @@ TEST(MotDePasseInstance, AbsentDesFichiersDeLInstance) {
     ASSERT_TRUE(QFile::exists(racineFixture() + u"/security3.fdb"_qs));
     EXPECT_EQ(fichiersContenant(racineFixture(), mdp), QStringList{});
 }
+
+// An instance never lends the machine's accounts, and its accounts are no client's to read.
+TEST(SecuriteInstance, BaseDesComptesNeuveEtFermeeAuReseau) {
+    // Only SYSDBA and the accounts the tests create themselves.
+    EXPECT_EQ(nombre(racineFixture(), u"SELECT COUNT(*) FROM SEC$USERS WHERE SEC$USER_NAME <> "
+                                      "'SYSDBA' AND SEC$USER_NAME NOT STARTING WITH 'RAVTEST';"_qs),
+              0);
+    for (const QString& nom :
+         {u"127.0.0.1:security.db"_qs, u"127.0.0.1:"_qs + racineFixture() + u"/security3.fdb"_qs}) {
+        SCOPED_TRACE(nom.toStdString());
+        const Resultat r = lancer(u"isql-fb"_qs, {u"-q"_qs, u"-b"_qs, nom},
+                                  environnement(racineFixture()), "SELECT 1 FROM RDB$DATABASE;\n");
+        EXPECT_NE(r.code, 0);
+        EXPECT_TRUE(r.erreurs.contains(u"no permission for remote access"_qs))
+            << r.erreurs.toStdString();
+    }
+}

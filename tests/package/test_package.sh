@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The .deb of the current build tree, checked as a back office would receive it: its control
 # fields, its exact file list, a desktop entry that finds its program and its icon, a program
-# that needs nothing from the build tree; then that installed program, started offscreen, must
-# attach to the private instance (seen by the server itself in MON$ATTACHMENTS), survive until
-# SIGTERM, then close and detach cleanly, leaving the password out of its alias store.
+# that needs nothing from the build tree, built with Debian's hardening and holding no password;
+# then that installed program, started offscreen without a workstation configuration and with
+# one naming an account, must attach to nothing (as the server itself sees in
+# MON$ATTACHMENTS), wait for its user, and end with status 0 on SIGTERM.
 #
 # Environment (set by ctest): RAVELIN_BUILD_DIR, RAVELIN_SOURCE_DIR, RAVELIN_FB_ROOT (a running
 # instance, from the "firebird" fixture), RAVELIN_VERSION, RAVELIN_ICON_SIZES (the bitmap sizes
@@ -79,7 +80,7 @@ for alt in "${alternatives[@]}"; do
         [[ $nom =~ ^firebird.*-(server|utils)(-core)?$ ]] && echec "dépendance au serveur : $nom"
     done
 done
-for nom in libfbclient2 libqt6core6 libqt6gui6 libqt6widgets6; do
+for nom in libfbclient2 libqt6core6 libqt6gui6 libqt6widgets6 qt6-translations-l10n; do
     [[ -n ${dependances[$nom]:-} ]] || echec "Depends sans $nom : $depends"
 done
 
@@ -151,11 +152,40 @@ if env -i PATH=/usr/bin:/bin ldd "$PROGRAMME" | grep -qF -e "$BUILD_DIR" -e "$SO
 fi
 
 # ---------------------------------------------------------------------------------------------
-# The installed program runs and attaches
+# The installed program is hardened and holds no password
+
+# Debian's hardening: full RELRO with immediate binding, and the stack protector.
+[[ $dynamique =~ \(FLAGS\).*BIND_NOW || $dynamique =~ \(FLAGS_1\).*NOW ]] ||
+    echec "programme installé sans BIND_NOW"
+# Read whole first: grep -q leaving early would make readelf fail on its broken pipe.
+entetes=$(readelf -lW "$PROGRAMME")
+[[ $entetes == *GNU_RELRO* ]] || echec "programme installé sans RELRO"
+symboles=$(readelf --dyn-syms -W "$PROGRAMME")
+[[ $symboles == *__stack_chk_fail* ]] ||
+    echec "programme installé sans protection de la pile (__stack_chk_fail absent)"
+
+MDP=$("$BUILD_DIR/app/ravelin-motdepasse") || fatal "ravelin-motdepasse a échoué"
+# The password, and the stored form the development build derives it from (each character's
+# code XOR twice its position, counted from 1), in no encoding the binary could hold them.
+stocke=
+for ((i = 0; i < ${#MDP}; i++)); do
+    printf -v c '%d' "'${MDP:i:1}"
+    printf -v h '%02x' $((c ^ (2 * (i + 1))))
+    printf -v stocke '%s\x'"$h" "$stocke"
+done
+printf -v stocke "$stocke"
+textes=$(strings -a "$PROGRAMME"; strings -a -el "$PROGRAMME")
+for forme in "$MDP" "$stocke"; do
+    if [[ $textes == *"$forme"* ]]; then
+        echec "le programme installé contient le mot de passe de la base (ou sa forme stockée)"
+    fi
+done
 
 ((echecs == 0)) || fatal "$echecs vérification(s) du paquet en échec"
 
-MDP=$("$BUILD_DIR/app/ravelin-motdepasse") || fatal "ravelin-motdepasse a échoué"
+# ---------------------------------------------------------------------------------------------
+# The installed program, without a workstation configuration, connects to nothing
+
 # Like scripts/fbinstance: the password reaches isql-fb through its environment only, and is
 # masked in what it prints should the server ever quote it.
 attachements() {
@@ -169,69 +199,53 @@ attachements() {
     return "$rc"
 }
 
-# A clean environment: a desktop session's variables, the private instance's configuration and
-# nothing from the build (no library path), with the alias store in the temporary home.
-mkdir -p "$TMP/home/.config"
-env -i PATH=/usr/bin:/bin HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config" LANG=C.UTF-8 \
-    QT_QPA_PLATFORM=offscreen FIREBIRD="$FB_ROOT" FIREBIRD_BOOT_BUILD=1 \
-    "$PROGRAMME" >"$TMP/programme.log" 2>&1 &
-PID_PROGRAMME=$!
-
-vu=
-for ((i = 0; i < 150; i++)); do
+# Started in a clean environment (a desktop session's variables, the private instance's client
+# configuration, nothing from the build), once without any ravelin.conf (the box telling how to
+# configure the workstation) and once with one naming an account (the login dialog): it waits
+# there, attached to nothing, until SIGTERM ends it with status 0.
+essayer() {
+    local cas=$1 conf=$2 liste rc
+    rm -rf "$TMP/home" "$TMP/xdg"
+    mkdir -p "$TMP/home/.config" "$TMP/xdg"
+    if [[ -n $conf ]]; then
+        mkdir -p "$TMP/home/.config/ravelin"
+        printf '%s\n' "$conf" >"$TMP/home/.config/ravelin/ravelin.conf"
+    fi
+    env -i PATH=/usr/bin:/bin HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config" \
+        XDG_CONFIG_DIRS="$TMP/xdg" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen FIREBIRD="$FB_ROOT" \
+        FIREBIRD_BOOT_BUILD=1 "$PROGRAMME" >"$TMP/programme.log" 2>&1 &
+    PID_PROGRAMME=$!
+    sleep 2
     if ! kill -0 "$PID_PROGRAMME" 2>/dev/null; then
         rc=0
         wait "$PID_PROGRAMME" || rc=$?
         PID_PROGRAMME=
         cat "$TMP/programme.log" >&2
-        fatal "le programme installé s'est arrêté de lui-même (code $rc) avant d'être connecté"
+        echec "$cas : le programme installé s'est arrêté de lui-même (code $rc)"
+        return
     fi
     liste=$(attachements) || { echo "$liste" >&2; fatal "requête sur MON\$ATTACHMENTS impossible"; }
-    while read -r marque pid processus; do
-        [[ $marque == ATT && $pid == "$PID_PROGRAMME" ]] || continue
-        [[ $processus == "$PROGRAMME" ]] ||
-            echec "attachement du pid $pid au nom de « $processus », attendu $PROGRAMME"
-        vu=1
+    while read -r marque pid _; do
+        if [[ $marque == ATT && $pid == "$PID_PROGRAMME" ]]; then
+            echec "$cas : le programme installé s'est connecté (pid $pid)"
+        fi
     done <<<"$liste"
-    [[ -n $vu ]] && break
-    sleep 0.1
-done
-if [[ -z $vu ]]; then
-    echo "$liste" >&2
-    cat "$TMP/programme.log" >&2
-    fatal "aucun attachement du programme installé (pid $PID_PROGRAMME) en 15 s"
-fi
-
-# Still alive once connected, then stopped the way a session's end stops it: the window closes
-# as its user would close it, the program ends by itself and its attachment is gone.
-sleep 0.5
-kill -0 "$PID_PROGRAMME" 2>/dev/null || fatal "le programme installé s'est arrêté après sa connexion"
-kill -TERM "$PID_PROGRAMME"
-for ((i = 0; i < 100; i++)); do
-    kill -0 "$PID_PROGRAMME" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$PID_PROGRAMME" 2>/dev/null && fatal "le programme installé tourne encore 10 s après SIGTERM"
-rc=0
-wait "$PID_PROGRAMME" || rc=$?
-PID_PROGRAMME=
-((rc == 0)) || { cat "$TMP/programme.log" >&2; echec "fin du programme sur SIGTERM : code $rc, attendu 0"; }
-liste=$(attachements) || { echo "$liste" >&2; fatal "requête sur MON\$ATTACHMENTS impossible"; }
-[[ $liste == *ATT* ]] && echec "attachement resté ouvert après la fin du programme : $liste"
-
-# The connection wrote its alias after connecting: the settings, never the password.
-ALIAS=$TMP/home/.config/Orvane_Software/Aliases.ini
-if [[ -f $ALIAS ]]; then
-    contenu=$(<"$ALIAS")
-    noms=$(sed -n 's/^Orvane_Software\\Aliases\\TALVIK_GESTION\\\([^=]*\)=.*/\1/p' "$ALIAS" | LC_ALL=C sort | tr '\n' ' ')
-    [[ $noms == "CLIENT_LIB Database%20Name SQL_DIALECT lc_ctype sql_role_name user_name " ]] ||
-        echec "valeurs de l'alias TALVIK_GESTION : $noms"
-    [[ $contenu == *"Database%20Name=127.0.0.1:TALVIK_GESTION"* && $contenu == *"user_name=SYSDBA"* ]] ||
-        echec "magasin d'alias sans le nom de la base ou l'utilisateur : $contenu"
-    [[ $contenu == *"$MDP"* ]] && echec "le mot de passe est écrit dans $ALIAS"
-else
-    echec "magasin d'alias absent : $ALIAS"
-fi
+    kill -TERM "$PID_PROGRAMME"
+    for ((i = 0; i < 100; i++)); do
+        kill -0 "$PID_PROGRAMME" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$PID_PROGRAMME" 2>/dev/null && fatal "$cas : le programme installé tourne encore 10 s après SIGTERM"
+    rc=0
+    wait "$PID_PROGRAMME" || rc=$?
+    PID_PROGRAMME=
+    ((rc == 0)) || { cat "$TMP/programme.log" >&2; echec "$cas : fin sur SIGTERM avec le code $rc, attendu 0"; }
+    if [[ -e $TMP/home/.config/Orvane_Software/Aliases.ini ]]; then
+        echec "$cas : magasin d'alias écrit sans connexion"
+    fi
+}
+essayer "sans ravelin.conf" ""
+essayer "avec un compte" "$(printf '[connexion]\nutilisateur=RAVTEST_PAQUET')"
 
 ((echecs == 0)) || fatal "$echecs vérification(s) en échec"
-echo "paquet $(basename "$DEB") : contrôle, fichiers, bureau, programme installé connecté à 127.0.0.1:TALVIK_GESTION"
+echo "paquet $(basename "$DEB") : contrôle, fichiers, bureau, durcissement, aucun mot de passe, programme installé sans compte intégré"

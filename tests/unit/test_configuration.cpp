@@ -168,6 +168,54 @@ TEST(ParametresProgramme, AnAccountSendsItsNameRoleAndPasswordAndSysdbaStaysAsIt
               QByteArray("\x01\x1c\x06SYSDBA\x30\x09ISO8859_1\x3c\x07RAVELIN\x1d\x02pw"));
 }
 
+TEST_F(Dossiers, AConfiguredConnectionAsksForEncryptionSrpAndATimeout) {
+    struct Cas {
+        const char* fichier;
+        QString wireCrypt;
+        int delai;
+    };
+    for (const Cas& c : {Cas{"", S("Required"), 15},
+                         Cas{"chiffrement=requis\ndelai_connexion=1\n", S("Required"), 1},
+                         Cas{"chiffrement = actif\n", S("Enabled"), 15},
+                         Cas{"chiffrement=desactive\ndelai_connexion=255\n", S("Disabled"), 255}}) {
+        SCOPED_TRACE(c.fichier);
+        const TConfiguration conf = LireConfiguration(Ecrire(
+            "home", (QByteArray("[connexion]\nutilisateur=jdupont\n") + c.fichier).constData()));
+        ASSERT_TRUE(conf.Utilisable()) << conf.TexteErreurs().toStdString();
+        EXPECT_EQ(ProgramConnectParams(conf.Connexion, S("pw")),
+                  QStringList({S("user_name=jdupont"), S("lc_ctype=ISO8859_1"), S("password=pw"),
+                               S("connect_timeout=%1").arg(c.delai),
+                               S("config=WireCrypt = ") + c.wireCrypt,
+                               S("config=AuthClient = Srp256, Srp")}));
+    }
+    const QString f = Ecrire("home", "[connexion]\n"
+                                     "chiffrement=oui\n"          // 2
+                                     "delai_connexion=0\n"        // 3
+                                     "base=serveur:BASE ; note\n" // 4
+                                     "utilisateur=\"jdupont\" ; le compte\n"
+                                     "role=RAVELIN;\n"); // 6
+    const QString l = f + S(", ligne ");
+    const QString pointVirgule = S(" : un « ; » hors de guillemets commence un commentaire, la "
+                                   "suite de la ligne serait ignorée (écrire la valeur entre "
+                                   "guillemets, un commentaire sur une ligne à lui)");
+    EXPECT_EQ(
+        LireConfiguration(f).Erreurs.join(u'\n').toStdString(),
+        QStringList({l + S("2 : « chiffrement » : « oui » n'est pas une valeur possible "
+                           "(requis, actif ou desactive)"),
+                     l + S("3 : « delai_connexion » : « 0 » n'est pas un nombre entier de "
+                           "secondes de 1 à 255"),
+                     l + S("4 : « base »") + pointVirgule, l + S("6 : « role »") + pointVirgule})
+            .join(u'\n')
+            .toStdString());
+    for (const char* delai : {"256", "1.5", "-3", "15s"})
+        EXPECT_FALSE(
+            LireConfiguration(
+                Ecrire("home",
+                       (QByteArray("[connexion]\ndelai_connexion=") + delai + "\n").constData()))
+                .Utilisable())
+            << delai;
+}
+
 // QSettings ends a line at a lone carriage return as well as at a line feed; the checks of the
 // file must see the same lines, or a key hidden behind a carriage return escapes them.
 TEST_F(Dossiers, ALineEndingInACarriageReturnIsCheckedAsAnyOther) {

@@ -356,8 +356,10 @@ TEST(GenerateDPB, NamesPrefixesAndTrimming) {
     // Only the first "=" splits; a line without one has an empty value.
     EXPECT_EQ(DPB({S("password=a=b")}).block, Bytes({1, 29, 3}) + "a=b");
     EXPECT_EQ(DPB({S("user_name")}).block, Bytes({1, 28, 0}));
-    // Values are carried in the system's code page.
-    EXPECT_EQ(DPB({S("password=é")}).block, Bytes({1, 29, 1, 0xE9}));
+    // Values are carried in the system's code page, but the client reads the account's texts
+    // beyond ASCII only in UTF-8, marked so at the end of the block.
+    EXPECT_EQ(DPB({S("lc_messages=é")}).block, Bytes({1, 47, 1, 0xE9}));
+    EXPECT_EQ(DPB({S("password=é")}).block, Bytes({1, 29, 2, 0xC3, 0xA9, 77, 0}));
 
     TStringList params({S("  user_name=SYSDBA \t"), QString(), S(" \t "), S("\tonline")});
     int changes = 0;
@@ -508,8 +510,63 @@ TEST(GenerateDPB, OverlongValuesAndBlocksAreRefused) {
     EXPECT_EQ(big.Message(), S("DPB too long (32768 bytes, at most 32767)"));
 }
 
+TEST(GenerateDPB, ClientConfigurationPasswordBlanksAndAccountTextsInUtf8) {
+    struct Cas {
+        const char* nom;
+        QStringList lignes;
+        QByteArray bloc;
+        bool utf8;
+    };
+    const QByteArray config = "WireCrypt = Required\nAuthClient = Srp256, Srp";
+    const Cas cas[] = {
+        // Every config line in one clump, where the first stands: the client keeps only the
+        // last clump of that code.
+        {"config",
+         {S("user_name=U"), S("config=WireCrypt = Required"), S("password=p"),
+          S("ISC_DPB_CONFIG=AuthClient = Srp256, Srp"), S("connect_timeout=15")},
+         Bytes({1, 28, 1, 'U', 87, int(config.size())}) + config + Bytes({29, 1, 'p', 57, 1, 15}),
+         false},
+        // Blanks typed in a password are part of it.
+        {"password blanks",
+         {S("  password= a b \t"), S(" user_name=U ")},
+         Bytes({1, 29, 6}) + " a b \t" + Bytes({28, 1, 'U'}),
+         false},
+        // The account's texts go in UTF-8 as soon as one of them needs it, the others as
+        // they were; ASCII-only blocks stay as they always were.
+        {"utf8",
+         {S("user_name=Zoé"), S("lc_ctype=ISO8859_1"), S("sql_role_name=R"),
+          S("password=Deuxième")},
+         Bytes({1, 28, 4}) + "Zo\xC3\xA9" + Bytes({48, 9}) + "ISO8859_1" + Bytes({60, 1, 'R'}) +
+             Bytes({29, 9}) + "Deuxi\xC3\xA8me" + Bytes({77, 0}),
+         true},
+        {"utf8 behind config",
+         {S("config=WireCrypt = Enabled"), S("password=é")},
+         Bytes({1, 87, 19}) + "WireCrypt = Enabled" + Bytes({29, 2, 0xC3, 0xA9, 77, 0}),
+         true},
+    };
+    for (const Cas& c : cas) {
+        SCOPED_TRACE(c.nom);
+        TStringList params(c.lignes);
+        bool utf8 = !c.utf8;
+        EXPECT_EQ(GenerateDPB(params, true, &utf8), c.bloc);
+        EXPECT_EQ(utf8, c.utf8);
+    }
+    // The password line is stored back without the blanks in front of its name only.
+    TStringList params({S("  password= a b \t"), S(" user_name=U ")});
+    GenerateDPB(params, true);
+    EXPECT_EQ(params.ToStringList(), QStringList({S("password= a b \t"), S("user_name=U")}));
+    // An InterBase server knows no UTF-8 marker: texts stay in the code page.
+    EXPECT_EQ(DPB({S("password=é")}, false).block, Bytes({1, 29, 1, 0xE9}));
+    // Together the config lines are one value, at most 255 bytes.
+    const EFIBClientError long_ = ClientErrorOf([&] {
+        DPB({S("config=") + QString(200, u'a'), S("config=") + QString(60, u'b')});
+    });
+    EXPECT_EQ(long_.Message(), S("DPB parameter config: value too long (261 bytes, at most 255)"));
+}
+
 TEST(GenerateDPB, ValuesOutsideTheCodePageAreRefused) {
-    EXPECT_EQ(DPB({S("user_name=Zoé ÿ")}).block, Bytes({1, 28, 5}) + "Zo\xE9 \xFF");
+    EXPECT_EQ(DPB({S("user_name=Zoé ÿ")}).block,
+              Bytes({1, 28, 7}) + "Zo\xC3\xA9 \xC3\xBF" + Bytes({77, 0}));
     // A password sent with "?" in place of a character would fail as a wrong password.
     for (const auto& [line, message] :
          {std::pair{S("password=pass€"), S("Character U+20AC at position 5 cannot")},
