@@ -84,10 +84,11 @@ for nom in libfbclient2 libqt6core6 libqt6gui6 libqt6widgets6 qt6-translations-l
     [[ -n ${dependances[$nom]:-} ]] || echec "Depends sans $nom : $depends"
 done
 
-# The files, exactly: the program under its installed name, its desktop entry, its icons; never
-# the password tool, never a second copy of the program. Everything root's, readable by all.
+# The files, exactly: the program under its installed name, its desktop entry, its icons, the
+# role's script; never the password tool, never a second copy of the program. Everything
+# root's, readable by all.
 attendus=(./usr/bin/ravelin ./usr/share/applications/ravelin.desktop
-          ./usr/share/icons/hicolor/scalable/apps/ravelin.svg)
+          ./usr/share/icons/hicolor/scalable/apps/ravelin.svg ./usr/share/ravelin/droits.sql)
 for t in "${TAILLES[@]}"; do
     attendus+=("./usr/share/icons/hicolor/${t}x${t}/apps/ravelin.png")
 done
@@ -108,6 +109,11 @@ RACINE=$TMP/racine
 dpkg-deb -x "$DEB" "$RACINE"
 PROGRAMME=$RACINE/usr/bin/ravelin
 [[ -x $PROGRAMME ]] || fatal "programme absent du paquet"
+# The role's script as the sources hold it: the one the administrator's step runs.
+cmp -s "$RACINE/usr/share/ravelin/droits.sql" "$SOURCE_DIR/sql/droits.sql" ||
+    echec "/usr/share/ravelin/droits.sql n'est pas sql/droits.sql"
+grep -q '^CREATE ROLE RAVELIN;' "$RACINE/usr/share/ravelin/droits.sql" ||
+    echec "droits.sql ne crée pas le rôle RAVELIN"
 
 # ---------------------------------------------------------------------------------------------
 # The desktop entry and the icons
