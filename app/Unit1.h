@@ -159,6 +159,7 @@ private:
     void CompleterJournaux(bool tous);
 
     void CreateControls();
+    void OrdonnerTabulation();
     void CreateDatabaseObjects();
     void CreateMandateList();
     void ConnectHandlers();
