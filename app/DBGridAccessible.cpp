@@ -28,9 +28,7 @@ public:
                FColumn < FGrid->ColumnCount();
     }
     QObject* object() const override { return nullptr; }
-    QWindow* window() const override {
-        return FGrid ? FGrid->window()->windowHandle() : nullptr;
-    }
+    QWindow* window() const override { return FGrid ? FGrid->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
         return FGrid ? QAccessible::queryAccessibleInterface(FGrid.data()) : nullptr;
     }
@@ -111,8 +109,8 @@ public:
         const int lignes = rowCount();
         if (!ds || lignes == 0) return QStringLiteral("Aucune ligne");
         const int premiere = std::max(ds->RecNo() - Grid()->ActiveRow(), 1);
-        return Format(QStringLiteral("Lignes %d à %d sur %d lues"), premiere,
-                      premiere + lignes - 1, ds->RecordCount());
+        return Format(QStringLiteral("Lignes %d à %d sur %d lues"), premiere, premiere + lignes - 1,
+                      ds->RecordCount());
     }
 
     // The titles first, then the rows, each left to right.

@@ -157,9 +157,9 @@ protected:
 TEST_F(Clavier, TabFollowsTheWindowInReadingOrder) {
     // The old bank first: where a run starts.
     EXPECT_EQ(Focus(), frm.lblAncien_Info);
-    QList<QWidget*> ordre{frm.lblAncien_Info,  frm.edtAncienGuichet,     frm.lblNouveau_Info,
-                          frm.edtNouveauGuichet, frm.cbxActif,           frm.rgoMandat->Button(0),
-                          frm.btnVerifier,       frm.btnChanger,         frm.dgrDetail,
+    QList<QWidget*> ordre{frm.lblAncien_Info,    frm.edtAncienGuichet, frm.lblNouveau_Info,
+                          frm.edtNouveauGuichet, frm.cbxActif,         frm.rgoMandat->Button(0),
+                          frm.btnVerifier,       frm.btnChanger,       frm.dgrDetail,
                           frm.lblAncien_Info};
     for (qsizetype i = 1; i < ordre.size(); ++i) {
         Touche(Qt::Key_Tab);
@@ -182,9 +182,9 @@ TEST_F(Clavier, BanksAreChosenWithSpaceEnterAndTheirMnemonics) {
     EXPECT_EQ(Focus(), frm.lblNouveau_Info);
     EXPECT_EQ(NomAccessible(frm.lblAncien_Info),
               S("Ancienne banque : ") + SocieteGenerale + S(" — choisir une autre banque"));
-    EXPECT_EQ(NomAccessible(frm.lblNouveau_Info),
-              S("Nouvelle banque : ") + frm.lblNouveau_Info->text() +
-                  S(" — choisir une autre banque"));
+    EXPECT_EQ(NomAccessible(frm.lblNouveau_Info), S("Nouvelle banque : ") +
+                                                      frm.lblNouveau_Info->text() +
+                                                      S(" — choisir une autre banque"));
 
     // Enter on a label opens the chooser too, and Alt+A from anywhere; Escape leaves the bank.
     ASSERT_TRUE(TabJusque(frm.lblAncien_Info));
@@ -238,8 +238,8 @@ TEST_F(Clavier, EveryShortcutIsToldAndNoneClashes) {
         auto* button = qobject_cast<QToolButton*>(frm.tbMenu->widgetForAction(action));
         ASSERT_NE(button, nullptr);
         une(Raccourci(button), Nom(button));
-        EXPECT_TRUE(button->toolTip().endsWith(S(" (") + TexteRaccourci(Raccourci(button)) +
-                                               S(")")))
+        EXPECT_TRUE(
+            button->toolTip().endsWith(S(" (") + TexteRaccourci(Raccourci(button)) + S(")")))
             << button->toolTip().toStdString();
     }
     EXPECT_EQ(TexteRaccourci(Raccourci(frm.btnChanger)), S("Ctrl+Maj+C"));
@@ -284,7 +284,8 @@ TEST_F(Clavier, EveryControlHasANameOfItsOwn) {
         actions << menu->child(i)->text(QAccessible::Name);
     EXPECT_EQ(actions.size(), frm.mnuGrille->actions().size());
     ExpectNamedApart(controles, actions);
-    EXPECT_EQ(NomAccessible(frm.lblAncien_Info), S("Ancienne banque : aucune — choisir une banque"));
+    EXPECT_EQ(NomAccessible(frm.lblAncien_Info),
+              S("Ancienne banque : aucune — choisir une banque"));
 
     QAccessibleInterface* label = QAccessible::queryAccessibleInterface(frm.lblNouveau_Info);
     ASSERT_NE(label, nullptr);
@@ -292,12 +293,11 @@ TEST_F(Clavier, EveryControlHasANameOfItsOwn) {
     ASSERT_NE(label->actionInterface(), nullptr);
     EXPECT_TRUE(label->actionInterface()->actionNames().contains(
         QAccessibleActionInterface::pressAction()));
-    EXPECT_EQ(DansLeChoix(
-                  [&] {
-                      label->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-                  },
-                  [](TfrmBanqueChoix&) { Touche(Qt::Key_Escape); }),
-              TfrmBanqueChoix::mrCancel);
+    EXPECT_EQ(
+        DansLeChoix(
+            [&] { label->actionInterface()->doAction(QAccessibleActionInterface::pressAction()); },
+            [](TfrmBanqueChoix&) { Touche(Qt::Key_Escape); }),
+        TfrmBanqueChoix::mrCancel);
 
     TfrmBanqueChoix dlg(nullptr, frm.dbSource);
     ASSERT_TRUE(dlg.DataInitialisation(-1, true, false));
