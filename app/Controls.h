@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QRadioButton>
 #include <QStringList>
@@ -9,18 +10,42 @@
 
 #include <vector>
 
-// A label the user can click, like a link.
+class QAbstractButton;
+
+// A label the user can click, like a link, or reach with Tab and press with Enter or Space as a
+// button; a dotted frame in its text colour shows the focus, on any background.
 class TClickLabel : public QLabel {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit TClickLabel(QWidget* parent = nullptr);
+    explicit TClickLabel(const QString& text, QWidget* parent = nullptr);
+
+    // What a click does, from the keyboard or assistive technology.
+    void Click() { emit clicked(); }
 
 signals:
     void clicked();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 };
+
+// The mnemonic of a group's caption ("&Anciennes valeurs") presses the label instead of only
+// moving the focus into the group.
+void ActiverParMnemonique(QGroupBox* group, TClickLabel* label);
+
+// A shortcut as a French keyboard names its keys: "Ctrl+Maj+C", "F5".
+QString TexteRaccourci(const QKeySequence& raccourci);
+
+// Gives a button a shortcut that clicks it and says it in the tooltip: "description (F5)".
+void SetRaccourci(QAbstractButton* button, const QKeySequence& raccourci,
+                  const QString& description);
+// The shortcut SetRaccourci gave the button, or none.
+QKeySequence Raccourci(const QAbstractButton* button);
 
 // A captioned group of mutually exclusive choices laid out in columns.
 class TRadioGroup : public QGroupBox {

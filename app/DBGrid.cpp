@@ -2,6 +2,8 @@
 
 #include "Application.h"
 
+#include <QAccessible>
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -65,6 +67,7 @@ TDBGrid::TDBGrid(QWidget* parent)
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(true);
     setFocusPolicy(Qt::StrongFocus);
+    InstallDBGridAccessible();
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TDBGrid::VerticalScrollBarMoved);
     UpdateVerticalScrollBar();
 }
@@ -161,6 +164,11 @@ void TDBGrid::DataChanged() {
     FPaintFailed = false;
     UpdateVerticalScrollBar();
     viewport()->update();
+    // Other rows, other texts: what assistive technology holds of the cells is read again.
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent change(this, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&change);
+    }
 }
 
 // Looking fields up by name is done here, once, never for a painted cell.
@@ -243,6 +251,13 @@ int TDBGrid::RowAt(int y) const {
     if (offset < 0) return -1;
     const int row = offset / (DefaultRowHeight() + GridLineWidth);
     return row < FDataLink.RecordCount() ? row : -1;
+}
+
+QRect TDBGrid::CellRect(int row, int column) const {
+    const int width = FColumns.at(size_t(column)).Width;
+    if (row < 0) return QRect(ColumnLeft(column), 0, width, TitleHeight());
+    const int top = TitleHeight() + GridLineWidth + row * (DefaultRowHeight() + GridLineWidth);
+    return QRect(ColumnLeft(column), top, width, DefaultRowHeight());
 }
 
 int TDBGrid::ContentWidth() const {
@@ -328,6 +343,12 @@ void TDBGrid::paintEvent(QPaintEvent*) {
     for (int i = 0; i < ColumnCount(); ++i) {
         const int x = ColumnLeft(i) + FColumns[size_t(i)].Width;
         p.drawLine(x, 0, x, bottom);
+    }
+    // The focus shows also on a grid without rows, where no selection can show it.
+    if (hasFocus()) {
+        p.setPen(QPen(pal.color(QPalette::Highlight), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(viewport()->rect().adjusted(1, 1, -1, -1));
     }
 }
 
@@ -457,6 +478,13 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
         GoLast();
         break;
+    case Qt::Key_F10:
+        if (!(event->modifiers() & Qt::ShiftModifier))
+            return QAbstractScrollArea::keyPressEvent(event);
+        [[fallthrough]];
+    case Qt::Key_Menu:
+        RequestContextMenu();
+        break;
     case Qt::Key_Left:
     case Qt::Key_Right:
         if (FRowSelect || ctrl || ColumnCount() == 0)
@@ -470,6 +498,17 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
+}
+
+// From the keyboard the menu opens on the active row, where the user's eyes are, in viewport
+// coordinates as for a right click.
+void TDBGrid::RequestContextMenu() {
+    if (contextMenuPolicy() != Qt::CustomContextMenu) return;
+    const int row = std::max(ActiveRow(), 0);
+    const QRect cell = ColumnCount() > 0
+                           ? CellRect(row, std::min(FSelectedColumn, ColumnCount() - 1))
+                           : QRect(0, TitleHeight(), 40, DefaultRowHeight());
+    emit customContextMenuRequested(QPoint(cell.left() + 20, cell.center().y()));
 }
 
 void TDBGrid::wheelEvent(QWheelEvent* event) {

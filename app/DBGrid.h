@@ -16,6 +16,9 @@
 
 class TDBGrid;
 
+// Makes assistive technology read the grids as tables (once per program, at the first grid).
+void InstallDBGridAccessible();
+
 // The grid's side of the data-link protocol: every data event ends in a repaint of the grid.
 class TGridDataLink : public TDataLink {
 public:
@@ -86,6 +89,11 @@ public:
     int VisibleRowCapacity() const;
     // The visible row under a viewport ordinate, or -1 on the title row or below the rows.
     int RowAt(int y) const;
+    // The rows the grid holds and shows, and the one the dataset stands on (-1 when closed).
+    int VisibleRows() const { return FDataLink.RecordCount(); }
+    int ActiveRow() const { return FDataLink.Active() ? FDataLink.ActiveRecord() : -1; }
+    // Where a cell lies in the viewport; row -1 is the title row.
+    QRect CellRect(int row, int column) const;
 
     static constexpr int IndicatorWidth = 11;
     static constexpr int GridLineWidth = 1;
@@ -93,6 +101,9 @@ public:
 
 signals:
     void doubleClicked();
+
+    // The grid asks its window for a context menu (customContextMenuRequested) on a right
+    // click, the Menu key and Shift+F10 alike.
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -122,6 +133,7 @@ private:
     // the dataset holds afterwards.
     template <typename F> void Navigate(F&& move);
     void MoveByRows(int distance);
+    void RequestContextMenu();
     void GoFirst();
     void GoLast();
     void PaintRows(QPainter& p, int rowCount);

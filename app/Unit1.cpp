@@ -63,7 +63,9 @@ TClickLabel* MakeBankLabel(QWidget* parent, const char* name) {
     label->setObjectName(QLatin1String(name));
     // A bank's name is shown as it is stored, never read as markup.
     label->setTextFormat(Qt::PlainText);
-    label->move(16, 40);
+    // Room for the focus frame around the text, which stays where the layout puts it.
+    label->setMargin(2);
+    label->move(16 - 2, 40 - 2);
     QFont f = label->font();
     f.setUnderline(true);
     label->setFont(f);
@@ -94,6 +96,31 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, int left) {
 void SetLabelText(QLabel* label, const QString& text) {
     label->setText(text);
     label->adjustSize();
+}
+
+// A bank label shows the bank; a screen reader also says which side it is and what pressing it
+// does. `cote`: "Ancienne banque" or "Nouvelle banque".
+void SetBankLabel(QLabel* label, const QString& cote, const QString& text, bool choisie) {
+    SetLabelText(label, text);
+    label->setAccessibleName(cote + QStringLiteral(" : ") +
+                             (choisie ? text + QStringLiteral(" — choisir une autre banque")
+                                      : QStringLiteral("aucune — choisir une banque")));
+}
+
+const QString AncienneBanque = QStringLiteral("Ancienne banque");
+const QString NouvelleBanque = QStringLiteral("Nouvelle banque");
+
+// A tool bar button with its shortcut, said in its tooltip; its text is set by FormCreate. The
+// window's Tab order follows the tool bar, so a button added here takes its place there too.
+QToolButton* AddToolButton(QToolBar* bar, const char* name, const QKeySequence& raccourci,
+                           const QString& description) {
+    auto* button = new QToolButton(bar);
+    button->setObjectName(QLatin1String(name));
+    button->setFixedSize(56, 20);
+    button->setAutoRaise(true);
+    SetRaccourci(button, raccourci, description);
+    bar->addWidget(button);
+    return button;
 }
 
 // Mandates passed over for their own sake stay at the old bank, and so in the list read again;
@@ -341,21 +368,16 @@ void TfrmPrincipale::CreateControls() {
         "QToolBar { border: none; padding: 0px; spacing: 0px; background: qlineargradient(x1:0, "
         "y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #ececec); }"));
     Panel1->AlignBottom(tbMenu, 20);
-    btnVerifier = new QToolButton(tbMenu);
-    btnVerifier->setObjectName(QStringLiteral("btnVerifier"));
-    btnVerifier->setFixedSize(56, 20);
-    btnVerifier->setAutoRaise(true);
-    tbMenu->addWidget(btnVerifier);
-    btnChanger = new QToolButton(tbMenu);
-    btnChanger->setObjectName(QStringLiteral("btnChanger"));
-    btnChanger->setFixedSize(56, 20);
-    btnChanger->setAutoRaise(true);
-    tbMenu->addWidget(btnChanger);
-    btnAnnuler = new QToolButton(tbMenu);
-    btnAnnuler->setObjectName(QStringLiteral("btnAnnuler"));
-    btnAnnuler->setFixedHeight(20);
-    btnAnnuler->setAutoRaise(true);
-    tbMenu->addWidget(btnAnnuler);
+    // F5 lists, as in every list window. « Changer » writes: three keys, C for the button's
+    // initial, that neither the edit boxes (Ctrl+C copies) nor a slip of the finger take; the
+    // undo the same way, P for « passage » (Ctrl+Maj+Z is the boxes' Redo).
+    btnVerifier = AddToolButton(tbMenu, "btnVerifier", QKeySequence(Qt::Key_F5),
+                                QStringLiteral("Lister les mandats à changer"));
+    btnChanger = AddToolButton(tbMenu, "btnChanger", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+                               QStringLiteral("Changer la banque des mandats listés"));
+    btnAnnuler =
+        AddToolButton(tbMenu, "btnAnnuler", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+                      QStringLiteral("Rendre à leur banque d'origine les mandats d'un passage"));
 
     dgrDetail = new TDBGrid(this);
     dgrDetail->setObjectName(QStringLiteral("dgrDetail"));
@@ -370,6 +392,7 @@ void TfrmPrincipale::CreateControls() {
     dgrDetail->AddColumn(QStringLiteral("CMAN_NOMBANQUE"), 250);
     dgrDetail->AddColumn(QStringLiteral("BANQ_SOCIETE"), 250);
     dgrDetail->setContextMenuPolicy(Qt::CustomContextMenu);
+    dgrDetail->setAccessibleName(QStringLiteral("Liste des mandats"));
     layout->addWidget(dgrDetail, 1);
 
     mnuGrille = new QMenu(this);
@@ -381,9 +404,27 @@ void TfrmPrincipale::CreateControls() {
     actOuvrirJournaux = mnuGrille->addAction(QStringLiteral("Ouvrir le dossier des journaux"));
     actOuvrirJournaux->setObjectName(QStringLiteral("actOuvrirJournaux"));
 
-    setTabOrder(gbxAncienne, gbxNouvelle);
-    setTabOrder(gbxNouvelle, gbxOptions);
-    setTabOrder(gbxOptions, tbMenu);
+    edtAncienGuichet->setAccessibleName(QStringLiteral("Ancien code agence"));
+    edtNouveauGuichet->setAccessibleName(QStringLiteral("Nouveau code agence"));
+    mnuGrille->setAccessibleName(QStringLiteral("Menu de la liste"));
+    // Alt+A and Alt+N, underlined in the captions FormCreate sets, choose the banks.
+    ActiverParMnemonique(gbxAncienne, lblAncien_Info);
+    ActiverParMnemonique(gbxNouvelle, lblNouveau_Info);
+    OrdonnerTabulation();
+}
+
+// The order the eye reads the window in: each side's bank then its branch box, the options, the
+// tool bar's buttons as they stand on it, the grid.
+void TfrmPrincipale::OrdonnerTabulation() {
+    QList<QWidget*> ordre{lblAncien_Info, edtAncienGuichet, lblNouveau_Info, edtNouveauGuichet,
+                          cbxActif};
+    for (int i = 0; i < rgoMandat->Items().size(); ++i)
+        ordre << rgoMandat->Button(i);
+    for (QAction* action : tbMenu->actions())
+        if (QWidget* button = tbMenu->widgetForAction(action)) ordre << button;
+    ordre << dgrDetail;
+    for (qsizetype i = 1; i < ordre.size(); ++i)
+        setTabOrder(ordre[i - 1], ordre[i]);
 }
 
 void TfrmPrincipale::CreateDatabaseObjects() {
@@ -535,12 +576,11 @@ void TfrmPrincipale::ConnecterCompte() {
 }
 
 void TfrmPrincipale::FormCreate(TObject*) {
-    lblNouveau_Info->setText(PasDeBanque);
-    lblNouveau_Info->adjustSize();
-    SetLabelText(lblAncien_Info, PasDeBanque);
+    SetBankLabel(lblNouveau_Info, NouvelleBanque, PasDeBanque, false);
+    SetBankLabel(lblAncien_Info, AncienneBanque, PasDeBanque, false);
 
-    gbxAncienne->setTitle(QStringLiteral("Anciennes valeurs"));
-    gbxNouvelle->setTitle(QStringLiteral("Nouvelles valeurs"));
+    gbxAncienne->setTitle(QStringLiteral("&Anciennes valeurs"));
+    gbxNouvelle->setTitle(QStringLiteral("&Nouvelles valeurs"));
     SetLabelText(lblBanque1, QStringLiteral("Banque"));
     SetLabelText(lblBanque2, QStringLiteral("Banque"));
     SetLabelText(lblCodeGuichet1, QStringLiteral("Code agence"));
@@ -623,8 +663,8 @@ namespace {
 
 // The bank choice of one side of the window: the chooser lists every bank; after OK its result
 // goes into that side's fields and label, any other result changes nothing.
-void ChoisirBanque(TFIBDatabase* db, QLabel* label, QString& nom, QString& bic, qint64& id,
-                   QString& code) {
+void ChoisirBanque(TFIBDatabase* db, QLabel* label, const QString& cote, QString& nom, QString& bic,
+                   qint64& id, QString& code) {
     // Destroyed however the steps end.
     auto chooser = std::make_unique<TfrmBanqueChoix>(nullptr, db);
     chooser->DataInitialisation(-1, true, false);
@@ -633,8 +673,9 @@ void ChoisirBanque(TFIBDatabase* db, QLabel* label, QString& nom, QString& bic, 
         bic = chooser->sBICChoisi;
         id = chooser->iCodeChoisi;
         code = chooser->sCodeBanqueChoisi;
-        SetLabelText(label,
-                     nom + QStringLiteral(" (") + code + QLatin1Char('/') + bic + QLatin1Char(')'));
+        SetBankLabel(label, cote,
+                     nom + QStringLiteral(" (") + code + QLatin1Char('/') + bic + QLatin1Char(')'),
+                     true);
     }
     // A row confirmed before the connection was found lost was read whole and stays chosen;
     // the loss itself is the window's to handle.
@@ -645,12 +686,14 @@ void ChoisirBanque(TFIBDatabase* db, QLabel* label, QString& nom, QString& bic, 
 
 void TfrmPrincipale::lblAncien_InfoClick(TObject*) {
     RetablirConnexion();
-    ChoisirBanque(dbSource, lblAncien_Info, Ancien_Nom, Ancien_BIC, Ancien_ID, Ancien_Code);
+    ChoisirBanque(dbSource, lblAncien_Info, AncienneBanque, Ancien_Nom, Ancien_BIC, Ancien_ID,
+                  Ancien_Code);
 }
 
 void TfrmPrincipale::lblNouveau_InfoClick(TObject*) {
     RetablirConnexion();
-    ChoisirBanque(dbSource, lblNouveau_Info, Nouveau_Nom, Nouveau_BIC, Nouveau_ID, Nouveau_Code);
+    ChoisirBanque(dbSource, lblNouveau_Info, NouvelleBanque, Nouveau_Nom, Nouveau_BIC, Nouveau_ID,
+                  Nouveau_Code);
     dgrDetail->viewport()->update();
 }
 

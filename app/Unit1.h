@@ -177,6 +177,7 @@ private:
     void CompleterJournaux(bool tous);
 
     void CreateControls();
+    void OrdonnerTabulation();
     void CreateDatabaseObjects();
     void CreateMandateList();
     void ConnectHandlers();

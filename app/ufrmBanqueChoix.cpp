@@ -171,7 +171,18 @@ void TfrmBanqueChoix::CreateControls() {
     dgrListe->AddColumn(QStringLiteral("BANQ_BIC"), 80);
     dgrListe->AddColumn(QStringLiteral("BANQ_CODE_PAYS"), 50);
 
-    setTabOrder(edtRecherche, dgrListe);
+    edtRecherche->setAccessibleName(QStringLiteral("Recherche d'une banque"));
+    btnGo->setAccessibleName(QStringLiteral("Rechercher"));
+    dgrListe->setAccessibleName(QStringLiteral("Liste des banques"));
+    btnOK->setAccessibleName(QStringLiteral("OK : choisir la banque sélectionnée"));
+    btnAnnuler->setAccessibleName(QStringLiteral("Annuler : fermer sans choisir de banque"));
+    // As the eye reads the dialog: the search and its picture, the list, then the footer left
+    // to right. The search has the focus when the dialog opens.
+    setTabOrder(edtRecherche, btnGo);
+    setTabOrder(btnGo, dgrListe);
+    setTabOrder(dgrListe, btnOK);
+    setTabOrder(btnOK, btnAnnuler);
+    edtRecherche->setFocus();
 }
 
 void TfrmBanqueChoix::CreateDatabaseObjects(TFIBDatabase* Database) {
@@ -301,7 +312,15 @@ void TfrmBanqueChoix::reject() {
 
 bool TfrmBanqueChoix::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
-    const int key = VirtualKey(static_cast<QKeyEvent*>(event));
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    // Enter belongs to the search everywhere in the dialog: Space on the list is the keyboard's
+    // double-click, an OK on the row the list stands on.
+    if (watched == dgrListe && keyEvent->key() == Qt::Key_Space &&
+        keyEvent->modifiers() == Qt::NoModifier) {
+        if (!keyEvent->isAutoRepeat()) Protect([this] { btnOKClick(this); });
+        return true;
+    }
+    const int key = VirtualKey(keyEvent);
     if (key == 0) return false;
     // A key whose handling raised was meant for the dialog all the same.
     bool consumed = true;

@@ -84,6 +84,9 @@ TfrmConnexion::TfrmConnexion(const QString& serveur, const QString& utilisateur,
     connect(btnConnecter, &QPushButton::clicked, this, &TfrmConnexion::btnConnecterClick);
     connect(btnAnnuler, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(boutons);
+    // Whatever side the desktop puts the buttons on: typed, then connected, else cancelled.
+    setTabOrder(edtMotDePasse, btnConnecter);
+    setTabOrder(btnConnecter, btnAnnuler);
 
     setMinimumWidth(420);
     edtMotDePasse->setFocus();

@@ -512,6 +512,9 @@ TEST_F(Hostile, BankNamesAndBicsAreStoredAsTheyStand) {
         QLabel brut;
         brut.setTextFormat(Qt::PlainText);
         brut.setFont(frm->lblNouveau_Info->font());
+        // The room of the focus frame.
+        brut.setMargin(frm->lblNouveau_Info->margin());
+        brut.setFocusPolicy(frm->lblNouveau_Info->focusPolicy());
         brut.setText(etiquette);
         EXPECT_EQ(frm->lblNouveau_Info->sizeHint(), brut.sizeHint());
 

@@ -64,8 +64,9 @@ TEST_F(MainWindow, EveryTextIsShownWholeInsideItsBox) {
         EXPECT_EQ(label->text(), QString::fromUtf8(text));
         ExpectShownWhole(label, label->text());
     }
-    const std::pair<QGroupBox*, const char*> groups[] = {{frm.gbxAncienne, "Anciennes valeurs"},
-                                                         {frm.gbxNouvelle, "Nouvelles valeurs"},
+    // The bank sides' captions carry their mnemonics, Alt+A and Alt+N, shown underlined.
+    const std::pair<QGroupBox*, const char*> groups[] = {{frm.gbxAncienne, "&Anciennes valeurs"},
+                                                         {frm.gbxNouvelle, "&Nouvelles valeurs"},
                                                          {frm.gbxOptions, "Options"},
                                                          {frm.rgoMandat, "Mandat"}};
     for (const auto& [group, title] : groups) {
