@@ -458,8 +458,13 @@ TEST_F(Compte, WithoutTheRoleTheListingShowsTheServersRefusal) {
     EXPECT_EQ(VuParLeServeur(SansRole), QStringLiteral("RAVTEST_SANS|NONE|Srp"));
     EXPECT_TRUE(Verifier().isEmpty());
     ASSERT_EQ(boxes.errors.size(), 1u);
-    EXPECT_TRUE(
-        boxes.errors[0].text.contains(QStringLiteral("No permission for SELECT access to TABLE ")))
+    // Each of the server's messages on a line of its own, the SQL code's one included: run
+    // together, they read "…on this object.No permission…".
+    EXPECT_EQ(boxes.errors[0].text,
+              QStringLiteral("frmPrincipale.idsBanque.SelectQuery:\r\n"
+                             "This user does not have privilege to perform this operation on this "
+                             "object.\r\n"
+                             "No permission for SELECT access to TABLE BANQUE.\r\n"))
         << boxes.errors[0].text.toStdString();
     EXPECT_FALSE(frm->ConnexionPerdue());
     EXPECT_TRUE(frm->dbSource->Connected());
