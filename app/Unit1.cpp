@@ -7,6 +7,7 @@
 #include "Dialogs.h"
 #include "Journal.h"
 #include "MotDePasse.h"
+#include "Processus.h"
 #include "Programme.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
@@ -29,7 +30,6 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -432,8 +433,8 @@ void TfrmPrincipale::AbandonnerConnexion() {
 
 void TfrmPrincipale::RetablirConnexion() {
     // A connection that never opened is left as it is: the failure at start-up was shown, and
-    // each operation reports its own.
-    if (!FConnexionPerdue) return;
+    // each operation reports its own. The user who cancelled the login is asked again.
+    if (!FConnexionPerdue && !FConnexionAnnulee) return;
     // The program's own parameter lines are still there; an account's password is not, and is
     // asked for again.
     if (FConnexion.CompteSaisi())
@@ -442,6 +443,8 @@ void TfrmPrincipale::RetablirConnexion() {
         dbSource->SetConnected(true);
     transSource->StartTransaction();
     FConnexionPerdue = false;
+    // The start's completion never ran: what a kill left pending is settled first.
+    if (std::exchange(FConnexionAnnulee, false)) CompleterJournaux(true);
 }
 
 void TfrmPrincipale::Connecter() {
@@ -502,7 +505,12 @@ void TfrmPrincipale::FormCreate(TObject*) {
     const TConfiguration configuration = LireConfiguration();
     if (!configuration.Utilisable()) throw Exception(configuration.TexteErreurs());
     FConnexion = configuration.Connexion;
-    Connecter();
+    try {
+        Connecter();
+    } catch (const EAbort&) {
+        FConnexionAnnulee = true;
+        throw;
+    }
     transSource->StartTransaction();
     // What a kill left pending is settled before anything else is changed.
     CompleterJournaux(true);
@@ -516,6 +524,9 @@ void TfrmPrincipale::CompleterJournaux(bool tous) {
     } else if (!FJournauxEnSuspens.isEmpty() && completion.Completer(FJournauxEnSuspens)) {
         FJournauxEnSuspens.clear();
     }
+    // Told once, and the rest goes on: the next start tries those files again.
+    if (!completion.Echecs().isEmpty())
+        HandleException(std::make_exception_ptr(Exception(completion.Echecs().join(u'\n'))));
 }
 
 void TfrmPrincipale::FormClose(TObject*) {
@@ -856,8 +867,7 @@ QString TfrmPrincipale::MotifNonDesactive(const QString& id) {
 void TfrmPrincipale::actExporterClick(TObject*) {
     const QString chemin = ChoisirFichierEnregistrement(
         QStringLiteral("Exporter la liste"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') +
-            NomExportParDefaut(QDate::currentDate()));
+        DossierExportParDefaut() + QLatin1Char('/') + NomExportParDefaut(QDate::currentDate()));
     if (chemin.isEmpty()) return;
     TCurseurAttente attente;
     ExporterListe(*idsBanque, chemin,
@@ -867,6 +877,8 @@ void TfrmPrincipale::actExporterClick(TObject*) {
 
 void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {
     const QString dossier = CreerDossierJournaux();
+    // The file manager is another program: it gets none of our descriptors.
+    FermerDescripteursALExec();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(dossier)))
         AfficherMessage(QStringLiteral("Le dossier des journaux n'a pas pu être ouvert : ") +
                             QDir::toNativeSeparators(dossier),

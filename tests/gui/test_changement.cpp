@@ -1179,6 +1179,41 @@ TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
     EXPECT_EQ(lu[2][15], S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA"));
 }
 
+TEST_F(Changement, JournalAndExportKeepNumberLikeReferencesAsTyped) {
+    // References a spreadsheet would read as numbers, and a bank name it would read as a date.
+    const QString r1 = S("000123456");
+    const QString r2 = S("12345678901234567890123");
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = '") + r1 +
+                  S("', CMAN_NOMBANQUE = '12/03' WHERE CMAN_ID = ") + M1);
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = '") + r2 + S("' WHERE CMAN_ID = ") +
+                  M2);
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    QTemporaryDir dossier;
+    const QString exporte = dossier.filePath(S("liste.csv"));
+    Exporter(exporte);
+    const QString texte = QString::fromUtf8(Octets(exporte));
+    EXPECT_TRUE(texte.contains(S(";'12/03;'000123456;Banque Ancienne;"))) << texte.toStdString();
+    EXPECT_TRUE(texte.contains(S(";'12345678901234567890123;"))) << texte.toStdString();
+    // The list's numbers stay numbers.
+    EXPECT_TRUE(texte.contains(S("\r\n7000001001;7000000101;"))) << texte.toStdString();
+
+    Changer(1);
+    const QString journal = QString::fromUtf8(Octets(DernierJournal()));
+    EXPECT_TRUE(journal.contains(S(";'000123456;000123456N;"))) << journal.toStdString();
+    EXPECT_TRUE(journal.contains(S(";'12345678901234567890123;12345678901234567890123N;")))
+        << journal.toStdString();
+    // Read back, each is what the database holds.
+    const std::vector<QStringList> lu = LireCsv(Octets(DernierJournal()));
+    QStringList references;
+    for (size_t i = 1; i < lu.size(); ++i)
+        references << lu[i][7];
+    EXPECT_EQ(references, QStringList({r1, r1, r2, r2}));
+    const std::vector<QStringList> liste = LireCsv(Octets(exporte));
+    ASSERT_EQ(liste.size(), 3u);
+    EXPECT_EQ(liste[1][7], S("12/03"));
+    EXPECT_EQ(liste[1][8], r1);
+}
+
 TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
     ASSERT_NO_FATAL_FAILURE(ListerCinquanteDePlus());
     frm->idsBanque->First();
