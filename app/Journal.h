@@ -24,8 +24,9 @@ class TFIBDatabase;
 
 // One line of a file that a French spreadsheet opens without questions: UTF-8, fields between
 // ";", a field holding ";", a double quote, CR or LF between double quotes with inner quotes
-// doubled, and a text that a spreadsheet would take for a formula behind a "'". The bytes are
-// kept from one line to the next: once the longest line fits, a line allocates nothing.
+// doubled, and a text that a spreadsheet would take for a formula or read as a number
+// (LuCommeNombre) behind a "'". The bytes are kept from one line to the next: once the longest
+// line fits, a line allocates nothing.
 class TLigneCsv {
 public:
     void Commencer();

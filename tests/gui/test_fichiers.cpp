@@ -206,7 +206,8 @@ TEST_F(Fichiers, TheJournalsFolderIsUsedOnlyWhenItIsTheUsersOwnWithMode0700) {
     const QString journal = DossierJournaux();
     const QString ravelin = Ravelin();
     const auto lien = [](const QString& vers, const QString& chemin) {
-        return ::symlink(QFile::encodeName(vers).constData(), QFile::encodeName(chemin).constData());
+        return ::symlink(QFile::encodeName(vers).constData(),
+                         QFile::encodeName(chemin).constData());
     };
     const auto pasSur = [](const QString& chemin, const QString& raison) {
         return S("Le dossier %1 n'est pas sûr : %2. Les journaux y gardent des noms et des "
@@ -443,16 +444,15 @@ TEST_F(Fichiers, AJournalOf100MegabytesIsCompletedInLittleMemory) {
         return f.readAll();
     }();
     EXPECT_EQ(fin.count("\r\n"), 1);
-    EXPECT_TRUE(fin.contains(";ECARTE;interrompu;" + Absent.toLatin1() + ';'))
-        << fin.toStdString();
+    EXPECT_TRUE(fin.contains(";ECARTE;interrompu;" + Absent.toLatin1() + ';')) << fin.toStdString();
     QFile::remove(chemin);
 }
 
 TEST(LecteurCsv, AFileReadInBlocksGivesEveryLineAsWritten) {
     // Far more than a block, so that quotes, doubled quotes and CR LF fall across the reads;
     // lines ended by CR LF or by LF alone; one line longer than any of ours, which is left out.
-    const QList<QString> briques = {S("a"), S("Zoé"), S(";"), S("\""), S("\r\n"), S("\n"),
-                                    S("€"), S("'"),   S("="), S("0012"), S(" "), S("\r")};
+    const QList<QString> briques = {S("a"), S("Zoé"), S(";"), S("\""),   S("\r\n"), S("\n"),
+                                    S("€"), S("'"),   S("="), S("0012"), S(" "),    S("\r")};
     std::mt19937 hasard(20261211);
     QByteArray octets = TLigneCsv::Bom();
     std::vector<QStringList> attendu;
@@ -499,20 +499,43 @@ TEST(LigneCsv, TextsASpreadsheetWouldReadAsNumbersAreGuardedAndReadBack) {
     const struct {
         const char* texte;
         bool garde;
-    } cas[] = {
-        // Numbers: leading zeros, more digits than a spreadsheet keeps, exponents, decimals
-        // with either mark, groups of three, percentages, blanks around.
-        {"000123456", true}, {"12345678901234567890123", true}, {"1E5", true}, {"2e-3", true},
-        {"1,5", true}, {"1.5", true}, {",5", true}, {"1 234,5", true}, {"1\u00A0234", true},
-        {"12,5 %", true}, {" 42 ", true}, {"7.", true},
-        // Dates and times.
-        {"12/03", true}, {"12/03/2026", true}, {"2026-03-12", true}, {"12.03.2026", true},
-        {"9:30", true}, {"09:30:15", true}, {"12/03/2026 09:30", true},
-        // Texts a spreadsheet keeps as they are.
-        {"RUM-0001", false}, {"FR7612345678901234567890104", false}, {"OUESFRPPXXX", false},
-        {"12AB", false}, {"1E", false}, {"1 23", false}, {"12/03/2026/1", false},
-        {"12345/03", false}, {"1:2:3:4", false}, {"Dupont Jean", false}, {"", false},
-        {"e5", false}, {"1,2,3", false}, {"12-03/2026", false}};
+    } cas[] = {// Numbers: leading zeros, more digits than a spreadsheet keeps, exponents, decimals
+               // with either mark, groups of three, percentages, blanks around.
+               {"000123456", true},
+               {"12345678901234567890123", true},
+               {"1E5", true},
+               {"2e-3", true},
+               {"1,5", true},
+               {"1.5", true},
+               {",5", true},
+               {"1 234,5", true},
+               {"1\u00A0234", true},
+               {"12,5 %", true},
+               {" 42 ", true},
+               {"7.", true},
+               // Dates and times.
+               {"12/03", true},
+               {"12/03/2026", true},
+               {"2026-03-12", true},
+               {"12.03.2026", true},
+               {"9:30", true},
+               {"09:30:15", true},
+               {"12/03/2026 09:30", true},
+               // Texts a spreadsheet keeps as they are.
+               {"RUM-0001", false},
+               {"FR7612345678901234567890104", false},
+               {"OUESFRPPXXX", false},
+               {"12AB", false},
+               {"1E", false},
+               {"1 23", false},
+               {"12/03/2026/1", false},
+               {"12345/03", false},
+               {"1:2:3:4", false},
+               {"Dupont Jean", false},
+               {"", false},
+               {"e5", false},
+               {"1,2,3", false},
+               {"12-03/2026", false}};
     for (const auto& c : cas) {
         const QString texte = S(c.texte);
         SCOPED_TRACE(c.texte);
@@ -539,8 +562,8 @@ TEST_F(Fichiers, AnUnreadableDialectInTheSharedAliasStoreIsTakenAsMissing) {
         const char* valeur;
         int dialecte;
     } cas[] = {
-        {"abc", 3}, {"0", 3}, {"-1", 3}, {"99999999999", 3}, {"", 3}, {"3,1", 3},
-        {"@Invalid()", 3}, {"1", 1},
+        {"abc", 3}, {"0", 3},   {"-1", 3},         {"99999999999", 3},
+        {"", 3},    {"3,1", 3}, {"@Invalid()", 3}, {"1", 1},
     };
     const QString fichier = QSettings(QSettings::IniFormat, QSettings::UserScope,
                                       QStringLiteral("Orvane_Software"), QStringLiteral("Aliases"))
@@ -635,7 +658,8 @@ TEST_F(Fichiers, AProgramStartedFromTheWindowInheritsNoDescriptor) {
     QStringList tenus;
     for (const QFileInfo& fd : QDir(S("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files))
         if (fd.fileName().toInt() > 2) tenus << fd.symLinkTarget().section(u'/', -1);
-    ASSERT_FALSE(tenus.filter(QRegularExpression(S("^socket:"))).isEmpty()) << tenus.join(u' ').toStdString();
+    ASSERT_FALSE(tenus.filter(QRegularExpression(S("^socket:"))).isEmpty())
+        << tenus.join(u' ').toStdString();
     frm->actOuvrirJournaux->trigger();
     ASSERT_TRUE(ouvreur.lance);
     for (int i = 0; i < 200 && !QFile::exists(liste); ++i)
