@@ -78,8 +78,19 @@ TPassage LirePassage(const QString& chemin) {
         return passage;
     }
     std::vector<std::pair<size_t, TLigneJournal>> changes;
-    for (auto& [id, derniere] : dernieres)
+    for (auto& [id, derniere] : dernieres) {
+        if (derniere.second.resultat == Resultat::EnCours) ++passage.enCours;
         if (derniere.second.resultat == Resultat::Change) changes.push_back(std::move(derniere));
+    }
+    // Given back without them, mandates the run may have changed would stay at the new bank
+    // with nothing said.
+    if (passage.enCours > 0) {
+        passage.refus = Refus(chemin, QStringLiteral("%1 de ses mandats sont encore « EN_COURS », "
+                                                     "d'issue inconnue ; un journal du dossier "
+                                                     "des journaux est d'abord complété.")
+                                          .arg(passage.enCours));
+        return passage;
+    }
     std::sort(changes.begin(), changes.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [ordre, ligne] : changes)

@@ -22,12 +22,15 @@ struct TPassage {
     QDateTime debut;
     // The mandates whose last line is CHANGE, in the journal's order.
     std::vector<TLigneJournal> changes;
+    // Those whose last line is still EN_COURS: their outcome is unknown until the completion.
+    int enCours = 0;
 };
 
 // Reads the journal at `chemin` with the journal's own reader (a journal cut short or edited by
 // hand is read as far as its lines are whole). Refuses a file that is no journal of a change
 // run, the journal of an undo, a line naming its mandate, client or banks otherwise than by
-// number (its values go into the statements), and a run that changed nothing.
+// number (its values go into the statements), a mandate still EN_COURS, and a run that changed
+// nothing.
 TPassage LirePassage(const QString& chemin);
 
 // The undo's line for a mandate of the run, before its outcome: the old and new columns of the

@@ -2,6 +2,7 @@
 
 #include "DB.h"
 #include "SysUtils.h"
+#include "fib.h"
 #include "pFIBDatabase.h"
 #include "pFIBQuery.h"
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -141,7 +143,8 @@ void TLigneCsv::Champ(QStringView valeur, bool texte) {
     char* debut = place;
     if (!FPremier) *debut++ = ';';
     FPremier = false;
-    const bool garde = texte && !valeur.isEmpty() && Formule(valeur.front());
+    const bool garde =
+        texte && !valeur.isEmpty() && (Formule(valeur.front()) || LuCommeNombre(valeur));
     char* p = debut;
     if (garde) *p++ = '\'';
     if ((p = EncoderUtf8(valeur, p, true))) {
@@ -172,43 +175,257 @@ void TLigneCsv::AjouterUtf8(QStringView valeur) {
     FTaille += EncoderUtf8(valeur, place, false) - place;
 }
 
-std::vector<QStringList> LireCsv(const QByteArray& octets, bool* coupeEntreGuillemets) {
-    const QString texte = QString::fromUtf8(
-        octets.startsWith(TLigneCsv::Bom()) ? octets.sliced(TLigneCsv::Bom().size()) : octets);
-    std::vector<QStringList> lignes;
-    QStringList champs;
-    QString champ;
-    bool guillemets = false;
-    auto finirChamp = [&] {
-        if (champ.size() > 1 && champ.front() == u'\'' && Formule(champ[1])) champ.remove(0, 1);
-        champs << champ;
-        champ.clear();
+namespace {
+
+bool Chiffre(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Blanks a spreadsheet passes over around a number, or between its groups of three digits.
+bool Blanc(QChar c) {
+    return c == u' ' || c == u'\t' || c == QChar(0xA0) || c == QChar(0x202F);
+}
+
+// The digits from i on, i past them; how many.
+qsizetype Chiffres(QStringView t, qsizetype& i) {
+    const qsizetype debut = i;
+    while (i < t.size() && Chiffre(t[i]))
+        ++i;
+    return i - debut;
+}
+
+// A sign, digits (in groups of three after the first, when a blank separates them), a decimal
+// comma or point, an exponent, a percent sign: "000123", "1 234,5", ",5", "1E5", "12,5 %".
+bool Nombre(QStringView t) {
+    const qsizetype n = t.size();
+    qsizetype i = 0;
+    if (i < n && (t[i] == u'+' || t[i] == u'-')) ++i;
+    const qsizetype entiers = Chiffres(t, i);
+    if (entiers >= 1 && entiers <= 3)
+        while (i + 3 < n && Blanc(t[i]) && Chiffre(t[i + 1]) && Chiffre(t[i + 2]) &&
+               Chiffre(t[i + 3]) && (i + 4 == n || !Chiffre(t[i + 4])))
+            i += 4;
+    qsizetype decimales = 0;
+    if (i < n && (t[i] == u',' || t[i] == u'.')) {
+        ++i;
+        decimales = Chiffres(t, i);
+    }
+    if (entiers == 0 && decimales == 0) return false;
+    if (i < n && (t[i] == u'e' || t[i] == u'E')) {
+        ++i;
+        if (i < n && (t[i] == u'+' || t[i] == u'-')) ++i;
+        if (Chiffres(t, i) == 0) return false;
+    }
+    while (i < n && Blanc(t[i]))
+        ++i;
+    if (i < n && t[i] == u'%') ++i;
+    return i == n;
+}
+
+// Two or three groups of one to four digits between one same separator: "12/03", "12/03/2026",
+// "2026-03-12", "12.03.2026".
+bool Jour(QStringView t) {
+    QChar separateur;
+    int groupes = 0;
+    qsizetype i = 0;
+    for (;;) {
+        const qsizetype c = Chiffres(t, i);
+        if (c < 1 || c > 4) return false;
+        ++groupes;
+        if (i == t.size()) return groupes >= 2;
+        if (groupes == 3) return false;
+        if (groupes == 1) {
+            separateur = t[i];
+            if (separateur != u'/' && separateur != u'-' && separateur != u'.') return false;
+        } else if (t[i] != separateur) {
+            return false;
+        }
+        ++i;
+    }
+}
+
+// "9:30", "09:30:15", "09:30:15,5".
+bool Heure(QStringView t) {
+    const qsizetype n = t.size();
+    qsizetype i = 0;
+    const auto deuxChiffres = [&] {
+        const qsizetype c = Chiffres(t, i);
+        return c >= 1 && c <= 2;
     };
-    for (qsizetype i = 0; i < texte.size(); ++i) {
-        const QChar c = texte[i];
-        if (guillemets) {
-            if (c != u'"') {
-                champ += c;
-            } else if (i + 1 < texte.size() && texte[i + 1] == u'"') {
-                champ += c;
-                ++i;
-            } else {
-                guillemets = false;
-            }
-        } else if (c == u'"' && champ.isEmpty()) {
-            guillemets = true;
-        } else if (c == u';') {
-            finirChamp();
-        } else if (c == u'\r' && i + 1 < texte.size() && texte[i + 1] == u'\n') {
-            finirChamp();
-            lignes.push_back(champs);
-            champs.clear();
+    if (!deuxChiffres() || i == n || t[i] != u':') return false;
+    ++i;
+    if (!deuxChiffres()) return false;
+    if (i < n && t[i] == u':') {
+        ++i;
+        if (!deuxChiffres()) return false;
+        if (i < n && (t[i] == u',' || t[i] == u'.')) {
             ++i;
-        } else {
-            champ += c;
+            if (Chiffres(t, i) == 0) return false;
         }
     }
-    if (coupeEntreGuillemets) *coupeEntreGuillemets = guillemets;
+    return i == n;
+}
+
+} // namespace
+
+bool LuCommeNombre(QStringView texte) {
+    qsizetype debut = 0;
+    qsizetype fin = texte.size();
+    while (debut < fin && Blanc(texte[debut]))
+        ++debut;
+    if (debut == fin) return false;
+    // Names, references, IBANs and BICs start with a letter: nearly every text is told by its
+    // first character.
+    const QChar c = texte[debut];
+    if (!Chiffre(c) && c != u',' && c != u'.' && c != u'+' && c != u'-') return false;
+    while (fin > debut && Blanc(texte[fin - 1]))
+        --fin;
+    const QStringView t = texte.sliced(debut, fin - debut);
+    if (Nombre(t)) return true;
+    const qsizetype blanc = t.indexOf(u' ');
+    if (blanc < 0) return Jour(t) || Heure(t);
+    return Jour(t.first(blanc)) && Heure(t.sliced(blanc + 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TLecteurCsv
+
+TLecteurCsv::TLecteurCsv(QByteArrayView octets) : FMemoire(octets) {}
+
+TLecteurCsv::TLecteurCsv(int fd, const QString& chemin) : FFd(fd), FChemin(chemin) {}
+
+bool TLecteurCsv::Remplir() {
+    FIndex = 0;
+    FVue = {};
+    if (FFd < 0) {
+        if (FFin) return false;
+        FFin = true;
+        FVue = FMemoire;
+        return !FVue.isEmpty();
+    }
+    constexpr qsizetype Bloc = 64 * 1024;
+    FBloc.resize(Bloc);
+    for (;;) {
+        const ssize_t n = ::pread(FFd, FBloc.data(), size_t(Bloc), off_t(FPosition));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int erreur = errno;
+            throw Exception(QStringLiteral("Le fichier %1 n'a pas pu être lu : %2")
+                                .arg(QDir::toNativeSeparators(FChemin),
+                                     QString::fromLocal8Bit(std::strerror(erreur))));
+        }
+        FPosition += n;
+        FVue = QByteArrayView(FBloc.constData(), n);
+        return n > 0;
+    }
+}
+
+void TLecteurCsv::Ajouter(const char* octets, qsizetype n) {
+    FTailleLigne += n;
+    if (FTailleLigne > LigneMax) {
+        // No line of ours is this long: read through, and left out.
+        FTropLongue = true;
+        FChamp.clear();
+        FChamps.clear();
+    }
+    if (!FTropLongue) FChamp.append(octets, n);
+    FChampVide = false;
+}
+
+void TLecteurCsv::FinirChamp() {
+    FChampVide = true;
+    if (FTropLongue) return;
+    QString champ = QString::fromUtf8(FChamp);
+    // Keeps its room for the next field.
+    FChamp.resize(0);
+    if (champ.size() > 1 && champ.front() == u'\'' &&
+        (Formule(champ[1]) || LuCommeNombre(QStringView(champ).sliced(1))))
+        champ.remove(0, 1);
+    FChamps << champ;
+}
+
+bool TLecteurCsv::Lire(QStringList& champs) {
+    for (;;) {
+        if (FIndex == FVue.size()) {
+            if (!Remplir()) {
+                // A quote just before the end closed its field.
+                if (FGuillemetVu) FGuillemets = FGuillemetVu = false;
+                FFinDeLigne = FTailleLigne == 0 && !FCrVu;
+                return false;
+            }
+            if (FDebut) {
+                FDebut = false;
+                if (FVue.startsWith(TLigneCsv::Bom())) FIndex = TLigneCsv::Bom().size();
+                continue;
+            }
+        }
+        FDebut = false;
+        // A run of bytes that close nothing, at once.
+        if (!FGuillemetVu && !FCrVu) {
+            qsizetype j = FIndex;
+            if (FGuillemets) {
+                while (j < FVue.size() && FVue[j] != '"')
+                    ++j;
+            } else {
+                while (j < FVue.size() && FVue[j] != ';' && FVue[j] != '"' && FVue[j] != '\r' &&
+                       FVue[j] != '\n')
+                    ++j;
+            }
+            if (j > FIndex) {
+                Ajouter(FVue.data() + FIndex, j - FIndex);
+                FIndex = j;
+                continue;
+            }
+        }
+        const char c = FVue[FIndex++];
+        if (FGuillemetVu) {
+            FGuillemetVu = false;
+            if (c == '"') {
+                Ajouter("\"", 1);
+                continue;
+            }
+            // The quote closed the field's quoted part; this byte is read outside it.
+            FGuillemets = false;
+        } else if (FGuillemets) {
+            FGuillemetVu = true;
+            ++FTailleLigne;
+            continue;
+        }
+        if (FCrVu) {
+            FCrVu = false;
+            if (c != '\n') Ajouter("\r", 1);
+        }
+        if (c == '"' && FChampVide) {
+            FGuillemets = true;
+            ++FTailleLigne;
+        } else if (c == ';') {
+            FinirChamp();
+            ++FTailleLigne;
+        } else if (c == '\r') {
+            FCrVu = true;
+            ++FTailleLigne;
+        } else if (c == '\n') {
+            FinirChamp();
+            const bool tropLongue = FTropLongue;
+            FTropLongue = false;
+            FTailleLigne = 0;
+            if (tropLongue) continue;
+            champs.swap(FChamps);
+            FChamps.clear();
+            return true;
+        } else {
+            Ajouter(&c, 1);
+        }
+    }
+}
+
+std::vector<QStringList> LireCsv(const QByteArray& octets, bool* coupeEntreGuillemets) {
+    TLecteurCsv lecteur{QByteArrayView(octets)};
+    std::vector<QStringList> lignes;
+    QStringList champs;
+    while (lecteur.Lire(champs))
+        lignes.push_back(champs);
+    if (coupeEntreGuillemets) *coupeEntreGuillemets = lecteur.CoupeEntreGuillemets();
     return lignes;
 }
 
@@ -226,11 +443,20 @@ void TFichierCsv::Echec(const char* action) const {
                              QString::fromLocal8Bit(std::strerror(erreur))));
 }
 
-bool TFichierCsv::CreerNouveau(const QString& chemin) {
+namespace {
+
+// The name to open relative to `dossier`, or the whole path without one.
+QByteArray NomDans(const QString& chemin, int dossier) {
+    return QFile::encodeName(dossier >= 0 ? QFileInfo(chemin).fileName() : chemin);
+}
+
+} // namespace
+
+bool TFichierCsv::CreerNouveau(const QString& chemin, int dossier) {
     Fermer();
     FChemin = chemin;
-    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                 S_IRUSR | S_IWUSR);
+    FFd = ::openat(dossier >= 0 ? dossier : AT_FDCWD, NomDans(chemin, dossier).constData(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
     if (FFd < 0) {
         if (errno == EEXIST) return false;
         Echec("créé");
@@ -269,11 +495,20 @@ void TFichierCsv::Valider() {
     }
 }
 
-bool TFichierCsv::OuvrirPourAjout(const QString& chemin) {
+bool TFichierCsv::OuvrirPourAjout(const QString& chemin, int dossier) {
     Fermer();
     FChemin = chemin;
-    FFd = ::open(QFile::encodeName(chemin).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Not blocking: a FIFO put in a journal's place would hold the program there for good.
+    FFd = ::openat(dossier >= 0 ? dossier : AT_FDCWD, NomDans(chemin, dossier).constData(),
+                   O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (FFd < 0) Echec("ouvert");
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0) Echec("ouvert");
+    if (!S_ISREG(st.st_mode)) {
+        Fermer();
+        throw Exception(QStringLiteral("Le fichier %1 n'est pas un fichier ordinaire.")
+                            .arg(QDir::toNativeSeparators(FChemin)));
+    }
     if (::flock(FFd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK) Echec("verrouillé");
     Fermer();
@@ -349,6 +584,14 @@ void ExporterListe(TDataSet& liste, const QString& chemin,
 QString NomExportParDefaut(const QDate& jour) {
     return QStringLiteral("mandats_") + jour.toString(QStringLiteral("yyyy-MM-dd")) +
            QStringLiteral(".csv");
+}
+
+QString DossierExportParDefaut() {
+    // Qt names the XDG documents folder, else ~/Documents, whether it exists or not: a save
+    // dialog given a missing folder opens in the working folder, wherever that is.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir()) return documents;
+    return QDir::homePath();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -469,16 +712,6 @@ void FormaterLigne(TLigneCsv& csv, const QString& horodatage, TModeChangement mo
     csv.Valeur(l.modificationSepa);
 }
 
-// A folder of ours, made with its mode rather than narrowed afterwards; one that exists is
-// left as it is.
-void CreerDossierPrive(const QString& chemin) {
-    if (::mkdir(QFile::encodeName(chemin).constData(), S_IRWXU) == 0 || errno == EEXIST) return;
-    const int erreur = errno;
-    throw Exception(
-        QStringLiteral("Le dossier %1 n'a pas pu être créé : %2")
-            .arg(QDir::toNativeSeparators(chemin), QString::fromLocal8Bit(std::strerror(erreur))));
-}
-
 } // namespace
 
 bool LireLigneJournal(const QStringList& c, TModeChangement& mode, TLigneJournal& l) {
@@ -499,27 +732,122 @@ bool LireLigneJournal(const QStringList& c, TModeChangement& mode, TLigneJournal
 // ---------------------------------------------------------------------------------------------
 // TJournal
 
-QString CreerDossierJournaux() {
-    const QString dossier = DossierJournaux();
-    const QString racine = QFileInfo(dossier).path();
-    // The data folder itself is the user's; ravelin/ and journal/ are ours.
-    if (!QDir().mkpath(QFileInfo(racine).path()))
+namespace {
+
+// A descriptor closed however the steps end.
+struct TDescripteur {
+    int fd = -1;
+    ~TDescripteur() {
+        if (fd >= 0) ::close(fd);
+    }
+    int Lacher() { return std::exchange(fd, -1); }
+};
+
+[[noreturn]] void EchecDossier(const QString& chemin, const char* action, int erreur) {
+    throw Exception(QStringLiteral("Le dossier %1 n'a pas pu être %2 : %3")
+                        .arg(QDir::toNativeSeparators(chemin), QString::fromUtf8(action),
+                             QString::fromLocal8Bit(std::strerror(erreur))));
+}
+
+[[noreturn]] void DossierPasSur(const QString& chemin, const QString& raison) {
+    throw Exception(QStringLiteral("Le dossier %1 n'est pas sûr : %2. Les journaux y gardent des "
+                                   "noms et des comptes : rien n'y est lu ni écrit tant que ce "
+                                   "n'est pas un dossier de l'utilisateur, de mode 0700 "
+                                   "(drwx------).")
+                        .arg(QDir::toNativeSeparators(chemin), raison));
+}
+
+} // namespace
+
+TDossierJournaux::TDossierJournaux(bool creer) {
+    const QString journal = DossierJournaux();
+    const QString ravelin = QFileInfo(journal).path();
+    const QString donnees = QFileInfo(ravelin).path();
+    // The data folder itself is the user's, wherever they put it; ravelin/ and journal/ are ours.
+    if (creer && !QDir().mkpath(donnees))
         throw Exception(QStringLiteral("Le dossier %1 n'a pas pu être créé.")
-                            .arg(QDir::toNativeSeparators(QFileInfo(racine).path())));
-    CreerDossierPrive(racine);
-    CreerDossierPrive(dossier);
-    return dossier;
+                            .arg(QDir::toNativeSeparators(donnees)));
+    TDescripteur dossier{
+        ::open(QFile::encodeName(donnees).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dossier.fd < 0) {
+        if (errno == ENOENT && !creer) return;
+        EchecDossier(donnees, "ouvert", errno);
+    }
+    for (const QString& chemin : {ravelin, journal}) {
+        const QByteArray nom = QFile::encodeName(QFileInfo(chemin).fileName());
+        bool cree = false;
+        if (creer) {
+            // Made with its mode rather than narrowed afterwards.
+            cree = ::mkdirat(dossier.fd, nom.constData(), S_IRWXU) == 0;
+            if (!cree && errno != EEXIST) EchecDossier(chemin, "créé", errno);
+        }
+        TDescripteur sous{
+            ::openat(dossier.fd, nom.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        if (sous.fd < 0) {
+            if (errno == ENOENT && !creer) return;
+            if (errno == ELOOP || errno == ENOTDIR)
+                DossierPasSur(chemin,
+                              QStringLiteral("c'est un lien ou un fichier, pas un dossier"));
+            EchecDossier(chemin, "ouvert", errno);
+        }
+        // The user's umask may have taken bits off, never added any.
+        if (cree) ::fchmod(sous.fd, S_IRWXU);
+        struct stat st {};
+        if (::fstat(sous.fd, &st) != 0) EchecDossier(chemin, "ouvert", errno);
+        if (st.st_uid != ::geteuid())
+            DossierPasSur(
+                chemin,
+                QStringLiteral("il appartient à un autre utilisateur (uid %1)").arg(st.st_uid));
+        if ((st.st_mode & 07777) != S_IRWXU)
+            DossierPasSur(chemin, QStringLiteral("son mode est %1")
+                                      .arg(QString::number(st.st_mode & 07777, 8)
+                                               .rightJustified(4, QLatin1Char('0'))));
+        ::close(dossier.Lacher());
+        dossier.fd = sous.Lacher();
+    }
+    FFd = dossier.Lacher();
+    FChemin = journal;
+}
+
+TDossierJournaux::~TDossierJournaux() {
+    if (FFd >= 0) ::close(FFd);
+}
+
+QStringList TDossierJournaux::Journaux() const {
+    // fdopendir takes the descriptor it is given: a second one, on the folder already checked.
+    const int fd = ::openat(FFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d) {
+        const int erreur = errno;
+        if (fd >= 0) ::close(fd);
+        EchecDossier(FChemin, "lu", erreur);
+    }
+    QStringList noms;
+    while (const dirent* e = ::readdir(d)) {
+        const QString nom = QFile::decodeName(e->d_name);
+        if (!nom.startsWith(QLatin1Char('.')) &&
+            nom.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+            noms << nom;
+    }
+    ::closedir(d);
+    noms.sort();
+    return noms;
+}
+
+QString CreerDossierJournaux() {
+    const TDossierJournaux dossier(true);
+    return dossier.Chemin();
 }
 
 TJournal::TJournal(TModeChangement mode, const QDateTime& debut) : FMode(mode) {
-    const QString dossier = CreerDossierJournaux();
+    const TDossierJournaux dossier(true);
     const QString base =
-        dossier + QLatin1Char('/') + debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
+        dossier.Chemin() + QLatin1Char('/') + debut.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) +
         (ModeDeBase(mode) == TModeChangement::Recreer ? QStringLiteral("_Recreer")
                                                       : QStringLiteral("_Modifier")) +
         (EstAnnulation(mode) ? QStringLiteral("_Annulation") : QString());
     QString chemin = base + QStringLiteral(".csv");
-    for (int n = 2; !FFichier.CreerNouveau(chemin); ++n)
+    for (int n = 2; !FFichier.CreerNouveau(chemin, dossier.Descripteur()); ++n)
         chemin = base + QLatin1Char('_') + QString::number(n) + QStringLiteral(".csv");
     FLigne.Commencer();
     for (const QString& nom : EnTeteJournal())
@@ -657,16 +985,22 @@ namespace {
 // adds its lines at the end: a journal can only have a mandate pending when its last line,
 // whole or cut short, is not an outcome. The last kilobytes tell, so a start does not read every
 // journal kept since the first run.
-bool FinitSurUneIssue(const QString& chemin) {
-    QFile f(chemin);
-    if (!f.open(QIODevice::ReadOnly)) return false;
+bool FinitSurUneIssue(int fd, qint64 taille) {
     constexpr qint64 Fin = 8192;
-    if (f.size() > Fin) f.seek(f.size() - Fin);
-    const QByteArray fin = f.readAll();
-    if (!fin.endsWith("\r\n")) return false;
-    const qsizetype debut = fin.lastIndexOf("\r\n", fin.size() - 3);
-    if (debut < 0) return false;
-    const QByteArray ligne = fin.mid(debut + 2);
+    const qint64 debut = std::max<qint64>(0, taille - Fin);
+    QByteArray fin(qsizetype(taille - debut), Qt::Uninitialized);
+    for (qsizetype lus = 0; lus < fin.size();) {
+        const ssize_t n =
+            ::pread(fd, fin.data() + lus, size_t(fin.size() - lus), off_t(debut + lus));
+        if (n < 0 && errno == EINTR) continue;
+        // The whole reading that follows reports what went wrong.
+        if (n <= 0) return false;
+        lus += n;
+    }
+    if (fin.size() < 2 || !fin.endsWith('\n')) return false;
+    const qsizetype avant = fin.lastIndexOf('\n', fin.size() - 2);
+    if (avant < 0) return false;
+    const QByteArray ligne = fin.mid(avant + 1);
     // A line break inside a quoted field (a name typed with one) would make this a piece of
     // the line: its quotes would then be odd in number. The whole file is read instead.
     if (ligne.count('"') % 2 != 0) return false;
@@ -678,47 +1012,63 @@ bool FinitSurUneIssue(const QString& chemin) {
 
 } // namespace
 
-bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
-    if (FinitSurUneIssue(chemin)) return true;
+bool TCompletionJournaux::CompleterFichier(const TDossierJournaux& dossier, const QString& nom) {
+    const QString chemin = dossier.Chemin() + QLatin1Char('/') + nom;
+    {
+        TDescripteur lecture{::openat(dossier.Descripteur(), QFile::encodeName(nom).constData(),
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+        if (lecture.fd < 0) {
+            // A link, or a file gone since the folder was listed.
+            if (errno == ELOOP || errno == ENOENT) return true;
+            const int erreur = errno;
+            throw Exception(QStringLiteral("Le fichier %1 n'a pas pu être ouvert : %2")
+                                .arg(QDir::toNativeSeparators(chemin),
+                                     QString::fromLocal8Bit(std::strerror(erreur))));
+        }
+        struct stat st {};
+        if (::fstat(lecture.fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+        if (FinitSurUneIssue(lecture.fd, st.st_size)) return true;
+    }
     TFichierCsv fichier;
-    if (!fichier.OuvrirPourAjout(chemin)) return false;
-    QFile lecture(chemin);
-    if (!lecture.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Le journal %1 n'a pas pu être lu : %2")
-                            .arg(QDir::toNativeSeparators(chemin), lecture.errorString()));
-    const QByteArray octets = lecture.readAll();
-    bool coupeEntreGuillemets = false;
-    const std::vector<QStringList> lignes = LireCsv(octets, &coupeEntreGuillemets);
+    if (!fichier.OuvrirPourAjout(chemin, dossier.Descripteur())) return false;
+    // Read as it is locked, line by line: only the mandates whose last line so far is EN_COURS
+    // are kept, so a journal of any length is read in little memory.
+    TLecteurCsv lecteur(fichier.Descripteur(), chemin);
+    QStringList champs;
     // Only a journal of ours: its header first.
-    if (lignes.empty() || lignes.front() != EnTeteJournal()) return true;
-
-    struct TDerniere {
+    if (!lecteur.Lire(champs) || champs != EnTeteJournal()) return true;
+    struct TEnCours {
         TModeChangement mode;
         TLigneJournal ligne;
-        qsizetype ordre;
+        qint64 ordre;
     };
-    std::map<QString, TDerniere> dernieres;
-    for (size_t i = 1; i < lignes.size(); ++i) {
-        TDerniere d{TModeChangement::Modifier, {}, qsizetype(i)};
-        if (!LireLigneJournal(lignes[i], d.mode, d.ligne)) continue;
-        dernieres.insert_or_assign(d.ligne.id, d);
+    std::map<QString, TEnCours> enCours;
+    for (qint64 ordre = 1; lecteur.Lire(champs); ++ordre) {
+        TEnCours d{TModeChangement::Modifier, {}, ordre};
+        if (!LireLigneJournal(champs, d.mode, d.ligne)) continue;
+        if (d.ligne.resultat != Resultat::EnCours) {
+            enCours.erase(d.ligne.id);
+            continue;
+        }
+        const QString id = d.ligne.id;
+        enCours.insert_or_assign(id, std::move(d));
     }
-    std::vector<const TDerniere*> enCours;
-    for (const auto& [id, d] : dernieres)
-        if (d.ligne.resultat == Resultat::EnCours) enCours.push_back(&d);
     if (enCours.empty()) return true;
-    std::sort(enCours.begin(), enCours.end(),
-              [](const TDerniere* a, const TDerniere* b) { return a->ordre < b->ordre; });
+    std::vector<const TEnCours*> ordonnes;
+    for (const auto& [id, d] : enCours)
+        ordonnes.push_back(&d);
+    std::sort(ordonnes.begin(), ordonnes.end(),
+              [](const TEnCours* a, const TEnCours* b) { return a->ordre < b->ordre; });
 
     // A line cut short by a power loss stays as it is; ours start on a line of their own. Cut
     // inside a quoted field, it is closed first: else the field would run on through our lines.
-    if (coupeEntreGuillemets)
+    if (lecteur.CoupeEntreGuillemets())
         fichier.Ecrire(QByteArrayLiteral("\"\r\n"));
-    else if (!octets.endsWith("\r\n"))
+    else if (!lecteur.FiniParUneFinDeLigne())
         fichier.Ecrire(QByteArrayLiteral("\r\n"));
     const QString maintenant = Horodatage(QDateTime::currentDateTime());
     TLigneCsv csv;
-    for (const TDerniere* d : enCours) {
+    for (const TEnCours* d : ordonnes) {
         TLigneJournal ligne = d->ligne;
         if (MandatChange(d->mode, ligne, LireEtat(d->mode, ligne))) {
             ligne.resultat = Resultat::Change;
@@ -739,18 +1089,36 @@ bool TCompletionJournaux::CompleterFichier(const QString& chemin) {
     return true;
 }
 
-bool TCompletionJournaux::Completer(const QStringList& chemins) {
+bool TCompletionJournaux::CompleterDans(const TDossierJournaux& dossier, const QStringList& noms) {
     bool tout = true;
-    for (const QString& chemin : chemins)
-        if (!CompleterFichier(chemin)) tout = false;
+    for (const QString& nom : noms) {
+        try {
+            if (!CompleterFichier(dossier, nom)) tout = false;
+        } catch (const Exception& e) {
+            // Nothing more can be asked of a server that is gone: the window drops it, and the
+            // journals wait for the connection to come back.
+            const auto* fib = dynamic_cast<const EFIBError*>(&e);
+            if (fib && IsConnectionLost(*fib)) throw;
+            QString raison = e.Message().trimmed();
+            if (!raison.endsWith(QLatin1Char('.'))) raison += QLatin1Char('.');
+            FEchecs << QStringLiteral("Le journal %1 n'a pas pu être complété : %2")
+                           .arg(QDir::toNativeSeparators(dossier.Chemin() + QLatin1Char('/') + nom),
+                                raison);
+        }
+    }
     return tout;
 }
 
+bool TCompletionJournaux::Completer(const QStringList& chemins) {
+    const TDossierJournaux dossier(false);
+    if (!dossier.Ouvert()) return true;
+    QStringList noms;
+    for (const QString& chemin : chemins)
+        noms << QFileInfo(chemin).fileName();
+    return CompleterDans(dossier, noms);
+}
+
 void TCompletionJournaux::CompleterTout() {
-    const QDir dossier(DossierJournaux());
-    if (!dossier.exists()) return;
-    QStringList chemins;
-    for (const QString& nom : dossier.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name))
-        chemins << dossier.filePath(nom);
-    Completer(chemins);
+    const TDossierJournaux dossier(false);
+    if (dossier.Ouvert()) CompleterDans(dossier, dossier.Journaux());
 }

@@ -24,8 +24,9 @@ class TFIBDatabase;
 
 // One line of a file that a French spreadsheet opens without questions: UTF-8, fields between
 // ";", a field holding ";", a double quote, CR or LF between double quotes with inner quotes
-// doubled, and a text that a spreadsheet would take for a formula behind a "'". The bytes are
-// kept from one line to the next: once the longest line fits, a line allocates nothing.
+// doubled, and a text that a spreadsheet would take for a formula or read as a number
+// (LuCommeNombre) behind a "'". The bytes are kept from one line to the next: once the longest
+// line fits, a line allocates nothing.
 class TLigneCsv {
 public:
     void Commencer();
@@ -57,10 +58,63 @@ private:
     bool FPremier = true;
 };
 
-// The lines of such a file, each as its fields with the quoting and the formula guard taken
-// off; the byte-order mark is skipped. A last line without its CR LF (a write cut short by a
-// power loss) is left out; `coupeEntreGuillemets`, when given, tells whether it was cut inside
-// a quoted field.
+// True for a text that a spreadsheet would take for a number, a percentage, a date or a time,
+// and so change on opening: "000123456" would lose its zeros, 23 digits would become 1,23E+22,
+// "1E5" 100000, "1,5" 1.5, "12/03" the 12th of March. Such a text gets the formula guard too.
+bool LuCommeNombre(QStringView texte);
+
+// The lines of such a file read one at a time, from bytes in memory or from a file, each as its
+// fields with the quoting and the guard taken off; the byte-order mark is skipped. A line ends
+// with CR LF, or with LF alone (a file saved again by a spreadsheet). A last line without its end
+// (a write cut short by a power loss) is left out, and so is a line longer than any of ours
+// (LigneMax). Only a block of the file and the line in hand are held: a journal of any size is
+// read in little memory.
+class TLecteurCsv {
+public:
+    explicit TLecteurCsv(QByteArrayView octets);
+    // The file of the descriptor from its first byte, whatever its position; a read the system
+    // refuses raises, naming `chemin`.
+    TLecteurCsv(int fd, const QString& chemin);
+
+    // The next line's fields; false at the end.
+    bool Lire(QStringList& champs);
+    // Once Lire gave false: whether the bytes ended inside a quoted field, and whether they ended
+    // with a line end (or were none).
+    bool CoupeEntreGuillemets() const { return FGuillemets; }
+    bool FiniParUneFinDeLigne() const { return FFinDeLigne; }
+
+    static constexpr qsizetype LigneMax = 1 << 20;
+
+private:
+    // The next bytes into FVue; false at the end.
+    bool Remplir();
+    void Ajouter(const char* octets, qsizetype n);
+    void FinirChamp();
+
+    QByteArrayView FMemoire;
+    int FFd = -1;
+    QString FChemin;
+    qint64 FPosition = 0;
+    QByteArray FBloc;
+    QByteArrayView FVue;
+    qsizetype FIndex = 0;
+    bool FDebut = true;
+    bool FFin = false;
+
+    QByteArray FChamp;
+    bool FChampVide = true;
+    QStringList FChamps;
+    qsizetype FTailleLigne = 0;
+    bool FTropLongue = false;
+    bool FGuillemets = false;
+    // A quote met inside quotes, and a CR outside them: what they are depends on the next byte.
+    bool FGuillemetVu = false;
+    bool FCrVu = false;
+    bool FFinDeLigne = true;
+};
+
+// Every line of such bytes at once; `coupeEntreGuillemets`, when given, tells whether the last
+// line was cut inside a quoted field.
 std::vector<QStringList> LireCsv(const QByteArray& octets, bool* coupeEntreGuillemets = nullptr);
 
 // A file of ours, written through its descriptor: each Ecrire goes to the system at once, so a
@@ -73,21 +127,24 @@ public:
     TFichierCsv(const TFichierCsv&) = delete;
     TFichierCsv& operator=(const TFichierCsv&) = delete;
 
-    // A new file; false when the name is taken. Raises for any other failure.
-    bool CreerNouveau(const QString& chemin);
+    // A new file; false when the name is taken. Raises for any other failure. With `dossier`,
+    // the file of that name in the folder of that descriptor (`chemin` names it in messages).
+    bool CreerNouveau(const QString& chemin, int dossier = -1);
     // A file to take the place of `chemin` (the export, where the user chose the name): the
     // lines go to a new file beside it, which Valider() puts in its place; closed before,
     // the new file is removed and `chemin` stays as it was.
     void Remplacer(const QString& chemin);
     void Valider();
-    // An existing file to add lines to, locked against every other writer; false when another
-    // holds it (a run still going in another program).
-    bool OuvrirPourAjout(const QString& chemin);
+    // An existing regular file to add lines to and read back, locked against every other
+    // writer; false when another holds it (a run still going in another program). Neither a
+    // link nor anything but a regular file is opened: raises for them as for any failure.
+    bool OuvrirPourAjout(const QString& chemin, int dossier = -1);
     void Ecrire(const QByteArray& octets);
     // On the disk, not only in the system's cache.
     void Synchroniser();
     void Fermer();
     const QString& Chemin() const { return FChemin; }
+    int Descripteur() const { return FFd; }
 
 private:
     [[noreturn]] void Echec(const char* action) const;
@@ -111,6 +168,9 @@ void ExporterListe(TDataSet& liste, const QString& chemin,
 
 // "mandats_AAAA-MM-JJ.csv", the export's name offered for that day.
 QString NomExportParDefaut(const QDate& jour);
+// Where the export is offered: the user's documents folder (XDG's, else ~/Documents), or the
+// home folder when that does not exist.
+QString DossierExportParDefaut();
 
 // ---------------------------------------------------------------------------------------------
 // The journal's lines
@@ -187,8 +247,33 @@ QString Horodatage(const QDateTime& instant);
 
 // $XDG_DATA_HOME/ravelin/journal (through QStandardPaths).
 QString DossierJournaux();
-// The same, made when missing (mode 0700); raises when it cannot be.
+// The same, made when missing (mode 0700); raises when it cannot be, or when it is not safe
+// (TDossierJournaux).
 QString CreerDossierJournaux();
+
+// The journals' folder, held open: ravelin/ and journal/ are opened without following a link,
+// and used only when each is a folder of the user's own with mode 0700, since the journals hold
+// names and account numbers and their completion writes into them. Otherwise it raises, naming
+// the folder and what is wrong, before anything in it is read or written.
+class TDossierJournaux {
+public:
+    // With `creer`, the missing folders are made, with mode 0700; without, a missing folder
+    // leaves it closed.
+    explicit TDossierJournaux(bool creer);
+    ~TDossierJournaux();
+    TDossierJournaux(const TDossierJournaux&) = delete;
+    TDossierJournaux& operator=(const TDossierJournaux&) = delete;
+
+    bool Ouvert() const { return FFd >= 0; }
+    int Descripteur() const { return FFd; }
+    const QString& Chemin() const { return FChemin; }
+    // The names of its journals (*.csv, hidden ones left out), in order.
+    QStringList Journaux() const;
+
+private:
+    int FFd = -1;
+    QString FChemin;
+};
 
 // ---------------------------------------------------------------------------------------------
 // The journal of one run
@@ -269,21 +354,30 @@ public:
 
     // Every journal of DossierJournaux().
     void CompleterTout();
-    // Those files only; true when none is left pending (a locked one is).
+    // Those files of DossierJournaux() only; true when none is left pending (a locked one is,
+    // a failed one is not: it waits for the next start).
     bool Completer(const QStringList& chemins);
+    // Each file is completed on its own: one that fails (the system refuses its lines, the
+    // server a statement) is left as it was and named here, one line each, and the others are
+    // completed all the same. An unsafe folder or a lost connection raises instead: nothing
+    // more can be done then.
+    const QStringList& Echecs() const { return FEchecs; }
 
     // Lines added so far, by outcome.
     int Constates() const { return FConstates; }
     int Interrompus() const { return FInterrompus; }
 
 private:
-    // False when another program holds the file.
-    bool CompleterFichier(const QString& chemin);
+    bool CompleterDans(const TDossierJournaux& dossier, const QStringList& noms);
+    // False when another program holds the file. Neither a link nor anything but a regular
+    // file is read: it is no journal of ours.
+    bool CompleterFichier(const TDossierJournaux& dossier, const QString& nom);
     TEtatMandat LireEtat(TModeChangement mode, const TLigneJournal& ligne);
 
     TFIBDatabase* FDb;
     int FConstates = 0;
     int FInterrompus = 0;
+    QStringList FEchecs;
 };
 
 // A journal line's fields read back (the header's order) as the line they came from; false

@@ -8,6 +8,7 @@
 #include "DBGrid.h"
 #include "Dialogs.h"
 #include "Journal.h"
+#include "Processus.h"
 #include "Programme.h"
 #include "SysUtils.h"
 #include "pFIBDataSet.h"
@@ -30,7 +31,6 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -523,8 +524,8 @@ void TfrmPrincipale::AbandonnerConnexion() {
 
 void TfrmPrincipale::RetablirConnexion() {
     // A connection that never opened is left as it is: the failure at start-up was shown, and
-    // each operation reports its own.
-    if (!FConnexionPerdue) return;
+    // each operation reports its own. The user who cancelled the login is asked again.
+    if (!FConnexionPerdue && !FConnexionAnnulee) return;
     // The program's own parameter lines are still there; an account's password is not, and is
     // asked for again.
     if (FConnexion.CompteSaisi()) {
@@ -535,6 +536,8 @@ void TfrmPrincipale::RetablirConnexion() {
     }
     transSource->StartTransaction();
     FConnexionPerdue = false;
+    // The start's completion never ran: what a kill left pending is settled first.
+    if (std::exchange(FConnexionAnnulee, false)) CompleterJournaux(true);
 }
 
 void TfrmPrincipale::Connecter() {
@@ -608,7 +611,12 @@ void TfrmPrincipale::FormCreate(TObject*) {
     const TConfiguration configuration = LireConfiguration();
     if (!configuration.Utilisable()) throw Exception(configuration.TexteErreurs());
     FConnexion = configuration.Connexion;
-    Connecter();
+    try {
+        Connecter();
+    } catch (const EAbort&) {
+        FConnexionAnnulee = true;
+        throw;
+    }
     transSource->StartTransaction();
     // What a kill left pending is settled before anything else is changed.
     CompleterJournaux(true);
@@ -622,6 +630,9 @@ void TfrmPrincipale::CompleterJournaux(bool tous) {
     } else if (!FJournauxEnSuspens.isEmpty() && completion.Completer(FJournauxEnSuspens)) {
         FJournauxEnSuspens.clear();
     }
+    // Told once, and the rest goes on: the next start tries those files again.
+    if (!completion.Echecs().isEmpty())
+        HandleException(std::make_exception_ptr(Exception(completion.Echecs().join(u'\n'))));
 }
 
 void TfrmPrincipale::FormClose(TObject*) {
@@ -1015,8 +1026,7 @@ QString TfrmPrincipale::MotifNonDesactive(const QString& id) {
 void TfrmPrincipale::actExporterClick(TObject*) {
     const QString chemin = ChoisirFichierEnregistrement(
         QStringLiteral("Exporter la liste"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') +
-            NomExportParDefaut(QDate::currentDate()));
+        DossierExportParDefaut() + QLatin1Char('/') + NomExportParDefaut(QDate::currentDate()));
     if (chemin.isEmpty()) return;
     TCurseurAttente attente;
     ExporterListe(*idsBanque, chemin,
@@ -1026,6 +1036,8 @@ void TfrmPrincipale::actExporterClick(TObject*) {
 
 void TfrmPrincipale::actOuvrirJournauxClick(TObject*) {
     const QString dossier = CreerDossierJournaux();
+    // The file manager is another program: it gets none of our descriptors.
+    FermerDescripteursALExec();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(dossier)))
         AfficherMessage(QStringLiteral("Le dossier des journaux n'a pas pu être ouvert : ") +
                             QDir::toNativeSeparators(dossier),
@@ -1041,7 +1053,11 @@ void TfrmPrincipale::actAnnulerPassageClick(TObject*) {
 void TfrmPrincipale::AnnulerPassage(const QString& chemin) {
     RetablirConnexion();
     TPassage passage = LirePassage(chemin);
-    if (passage.refus.isEmpty()) {
+    // The completion knows the journals of its own folder only; one kept elsewhere with a
+    // mandate pending is refused as it is read.
+    const bool duDossier =
+        QFileInfo(chemin).absoluteDir().canonicalPath() == QDir(DossierJournaux()).canonicalPath();
+    if (duDossier && passage.enCours > 0) {
         // A mandate a kill left EN_COURS may have been changed or not: the database says which
         // before the undo counts it.
         if (!TCompletionJournaux(dbSource).Completer({chemin})) {

@@ -139,7 +139,8 @@ private:
     // connection is dropped first so that nothing later trips over its dead handle.
     void Proteger(const std::function<void()>& handler);
     void AbandonnerConnexion();
-    // Connects again and starts transSource, only after a lost connection.
+    // Connects again and starts transSource, only after a lost connection or a login cancelled
+    // at the start.
     void RetablirConnexion();
     // Connects dbSource as the configuration says: with the program's own password, or with
     // the configured account through the login dialog. Annuler there raises EAbort.
@@ -196,6 +197,8 @@ private:
 
     bool FCentred = false;
     bool FConnexionPerdue = false;
+    // « Annuler » at the login dialog when the window opened: the next operation asks again.
+    bool FConnexionAnnulee = false;
     // Where and as whom dbSource connects, read from the configuration at creation.
     TConnexionProgramme FConnexion;
     QStringList FJournauxEnSuspens;

@@ -539,7 +539,10 @@ void RaiseInterBaseError(IIBClientLibrary* ClientLibrary, TObject* Sender) {
         sqlMessage.remove(QLatin1String("\\n"));
         if (!sqlMessage.isEmpty()) {
             sqlMessage[0] = AsciiUpperCase(sqlMessage.front());
-            if (!sqlMessage.endsWith(QLatin1Char('.'))) sqlMessage += QLatin1Char('.') + CRLF;
+            // Its own line, as each server message has: run into the next one, the two would
+            // read as one sentence ("…object.No permission…").
+            if (!sqlMessage.endsWith(QLatin1Char('.'))) sqlMessage += QLatin1Char('.');
+            sqlMessage += CRLF;
         }
     }
 

@@ -114,7 +114,12 @@ bool TpFIBDatabase::ReadParamsFromAlias() {
     if (userName.present) SetDBParamByDPB(DBParams(), isc_dpb_user_name, userName.text);
     if (lcCtype.present) SetDBParamByDPB(DBParams(), isc_dpb_lc_ctype, lcCtype.text);
     if (roleName.present) SetDBParamByDPB(DBParams(), isc_dpb_sql_role_name, roleName.text);
-    if (dialect.present) SetSQLDialect(StrToInt(dialect.text));
+    // The store is shared with the publisher's other programs, which write it as they please: a
+    // dialect that is no whole number, or one the connection would refuse, is as good as
+    // missing, and the connection keeps its own.
+    qint32 dialectValue = 0;
+    if (dialect.present && TryStrToInt(dialect.text, dialectValue) && dialectValue >= 1)
+        SetSQLDialect(dialectValue);
     if (clientLib.present) SetLibraryName(clientLib.text);
     return dbName.present;
 }

@@ -1179,6 +1179,41 @@ TEST_F(Changement, JournalAndExportQuoteAndGuardWhatPeopleTyped) {
     EXPECT_EQ(lu[2][15], S("AmdmntInd=true;OrgnlDbtrAgt=SMNDA"));
 }
 
+TEST_F(Changement, JournalAndExportKeepNumberLikeReferencesAsTyped) {
+    // References a spreadsheet would read as numbers, and a bank name it would read as a date.
+    const QString r1 = S("000123456");
+    const QString r2 = S("12345678901234567890123");
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = '") + r1 +
+                  S("', CMAN_NOMBANQUE = '12/03' WHERE CMAN_ID = ") + M1);
+    base.Executer(S("UPDATE CLIENTS_MANDAT SET CMAN_MANDAT = '") + r2 + S("' WHERE CMAN_ID = ") +
+                  M2);
+    ASSERT_EQ(Verifier(QString(), QString(), true), QStringList({M1, M2}));
+    QTemporaryDir dossier;
+    const QString exporte = dossier.filePath(S("liste.csv"));
+    Exporter(exporte);
+    const QString texte = QString::fromUtf8(Octets(exporte));
+    EXPECT_TRUE(texte.contains(S(";'12/03;'000123456;Banque Ancienne;"))) << texte.toStdString();
+    EXPECT_TRUE(texte.contains(S(";'12345678901234567890123;"))) << texte.toStdString();
+    // The list's numbers stay numbers.
+    EXPECT_TRUE(texte.contains(S("\r\n7000001001;7000000101;"))) << texte.toStdString();
+
+    Changer(1);
+    const QString journal = QString::fromUtf8(Octets(DernierJournal()));
+    EXPECT_TRUE(journal.contains(S(";'000123456;000123456N;"))) << journal.toStdString();
+    EXPECT_TRUE(journal.contains(S(";'12345678901234567890123;12345678901234567890123N;")))
+        << journal.toStdString();
+    // Read back, each is what the database holds.
+    const std::vector<QStringList> lu = LireCsv(Octets(DernierJournal()));
+    QStringList references;
+    for (size_t i = 1; i < lu.size(); ++i)
+        references << lu[i][7];
+    EXPECT_EQ(references, QStringList({r1, r1, r2, r2}));
+    const std::vector<QStringList> liste = LireCsv(Octets(exporte));
+    ASSERT_EQ(liste.size(), 3u);
+    EXPECT_EQ(liste[1][7], S("12/03"));
+    EXPECT_EQ(liste[1][8], r1);
+}
+
 TEST_F(Changement, ExportWritesEveryRowOfTheListAndLeavesTheGridWhereItWas) {
     ASSERT_NO_FATAL_FAILURE(ListerCinquanteDePlus());
     frm->idsBanque->First();
@@ -1686,14 +1721,32 @@ TEST_F(Annulation, AFileThatIsNoRunsJournalIsRefusedAndNothingIsWritten) {
         EXPECT_EQ(base.Mandats(), apresRun) << raison;
         EXPECT_EQ(Journaux(), journaux) << raison;
     }
-    // Cut short inside its last outcome, a journal is read as far as its lines are whole: the
-    // mandate left EN_COURS is looked up first, found changed, and given back with the others.
-    const QString coupe = fichier("coupe.csv", octets.left(octets.size() - 10));
+    // Cut short inside its last outcome, a journal is read as far as its lines are whole. Kept
+    // elsewhere, its mandate left EN_COURS cannot be looked up: refused. In the journals'
+    // folder, that mandate is looked up first, found changed, and given back with the others.
+    const QByteArray coupe = octets.left(octets.size() - 10);
     boxes.messages.clear();
-    Annuler(coupe);
+    Annuler(fichier("coupe.csv", coupe));
+    ASSERT_EQ(boxes.messages.size(), 1u);
+    EXPECT_TRUE(boxes.messages[0].text.contains(S("encore « EN_COURS »")));
+    QFile::remove(passage);
+    {
+        QFile f(passage);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(coupe);
+    }
+    boxes.messages.clear();
+    Annuler(passage);
     EXPECT_EQ(Boite().value(0), S("3 mandats sur 3 ont été rendus à leur banque d'origine."));
-    EXPECT_TRUE(Octets(coupe).contains(Motif::ConstateAuDemarrage.toUtf8()));
+    EXPECT_TRUE(Octets(passage).contains(Motif::ConstateAuDemarrage.toUtf8()));
     EXPECT_EQ(base.Mandats(), avant);
+    // Saved again by a spreadsheet with LF line ends, the whole journal reads as well: its three
+    // mandates, given back already, are passed over.
+    QByteArray lf = octets;
+    lf.replace("\r\n", "\n");
+    boxes.messages.clear();
+    Annuler(fichier("lf.csv", lf));
+    EXPECT_EQ(Boite().value(0), S("0 mandats sur 3 ont été rendus à leur banque d'origine."));
 }
 
 } // namespace

@@ -251,12 +251,13 @@ TEST(RaiseInterBaseError, ComposesSQLTextAndServerLines) {
 
 TEST(RaiseInterBaseError, EdgeTexts) {
     TScriptedClientLibrary lib;
-    // An SQL text ending in "." gets no line end; one that starts with something other than a
-    // small letter keeps it; an empty one stays empty.
+    // An SQL text ending in "." gets no second one but still its line end, so that the server's
+    // first message starts a line of its own; one that starts with something other than a small
+    // letter keeps it; an empty one stays empty.
     lib.SQLText = "\xe9tat invalide.";
     lib.Messages = {"Done."};
     EFIBInterBaseError e = RaisedBy(lib, nullptr);
-    EXPECT_EQ(e.Message(), S("état invalide.Done.\r\n"));
+    EXPECT_EQ(e.Message(), S("état invalide.\r\nDone.\r\n"));
 
     lib.SQLText = "\\n";
     lib.Messages = {};
