@@ -17,7 +17,6 @@
 
 class TDataSet;
 
-
 // One line of a file that a French spreadsheet opens without questions: UTF-8, fields between
 // ";", a field holding ";", a double quote, CR or LF between double quotes with inner quotes
 // doubled, and a text that a spreadsheet would take for a formula or read as a number
