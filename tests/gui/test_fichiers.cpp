@@ -434,7 +434,14 @@ TEST_F(Fichiers, AJournalOf100MegabytesIsCompletedInLittleMemory) {
     const qint64 avant = std::max(Memoire("VmRSS:"), Memoire("VmHWM:"));
     EXPECT_EQ(Demarrer(), QStringList());
     const qint64 pic = Memoire("VmHWM:");
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed blocks in quarantine (256 MiB) with red zones around them: the
+    // resident set then tells nothing of what the reader holds. Its completion is checked below.
+    (void)pic;
+    (void)avant;
+#else
     EXPECT_LT(pic - avant, 32 * 1024 * 1024) << "peak " << pic << ", before " << avant;
+#endif
 
     // One line added, for the one mandate left pending.
     const QByteArray fin = [&] {
